@@ -25,6 +25,7 @@ mkdir -p "$work/inputs" "$work/a folder"
 for i in "${!variables[@]}"; do
   printf 'content of input %d\n' "$i" >"$work/inputs/$i"
 done
+printf 'MZ stands in for a Windows program\n' >"$work/inputs/0"
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -59,9 +60,10 @@ else
     fail "header constants out of order: $order"
 fi
 
-# Bad inputs, one at a time, for a payload file and for the licence beside it.
+# Bad inputs, one at a time, for payload files and for the licence beside them.
 bad_cases=(
   "0|$work/no such file|is missing or not a file"
+  "0|$work/inputs/1|is not a Windows program"
   "5|$work/empty|is empty"
   "8|$work/empty|is empty"
   "3|$work/a folder|is missing or not a file"
