@@ -16,7 +16,7 @@
 #include "payload/file_messages.h"
 #include "payload/folder_security.h"
 #include "payload/run_folder.h"
-#include "tests/payload/scratch_folder.h"
+#include "tests/common/scratch_folder.h"
 
 namespace vexo {
 namespace {
