@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/handles.h"
@@ -29,6 +30,13 @@ struct ProgramStart {
   TokenKind token = TokenKind::kFull;
   std::wstring working_directory;  // empty: the test process's current folder
 };
+
+// A start with the default working folder.
+inline ProgramStart ProgramCommand(std::wstring program,
+                                   std::vector<std::wstring> arguments = {},
+                                   TokenKind token = TokenKind::kFull) {
+  return {std::move(program), std::move(arguments), token, {}};
+}
 
 struct ProgramResult {
   std::uint32_t exit_code = 0;

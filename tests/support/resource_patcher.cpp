@@ -61,20 +61,19 @@ struct LanguageBytes {
   std::vector<std::uint8_t> bytes;
 };
 
-// Applies updates to `file`: each entry replaces (bytes) or, with `remove`, deletes one
-// language of resource `id`. Either all of them land or none.
-void UpdateResources(const std::wstring& file,
-                     LPCWSTR type,
-                     std::uint16_t id,
-                     const std::vector<LanguageBytes>& updates,
-                     bool remove) {
+// Replaces the bytes of the given languages of resource `id` in `file`. Either all of them land
+// or none.
+void ReplaceResources(const std::wstring& file,
+                      LPCWSTR type,
+                      std::uint16_t id,
+                      const std::vector<LanguageBytes>& updates) {
   UniqueResourceUpdate update(::BeginUpdateResourceW(file.c_str(), FALSE));
   if (!update) {
     ThrowSupportError("cannot open " + ToUtf8(file) + " for resource updates", ::GetLastError());
   }
   for (const auto& entry : updates) {
-    void* data = remove ? nullptr : const_cast<std::uint8_t*>(entry.bytes.data());
-    const DWORD size = remove ? 0 : static_cast<DWORD>(entry.bytes.size());
+    void* data = const_cast<std::uint8_t*>(entry.bytes.data());
+    const DWORD size = static_cast<DWORD>(entry.bytes.size());
     if (!::UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(id), entry.language, data, size)) {
       ThrowSupportError("cannot update resource " + std::to_string(id), ::GetLastError());
     }
@@ -82,6 +81,78 @@ void UpdateResources(const std::wstring& file,
   if (!::EndUpdateResourceW(update.release(), FALSE)) {
     ThrowSupportError("cannot write the resources of " + ToUtf8(file), ::GetLastError());
   }
+}
+
+// A resource type or name: an integer id or a string.
+struct ResourceName {
+  bool is_id = true;
+  WORD id = 0;
+  std::wstring text;
+
+  static ResourceName From(LPCWSTR name) {
+    if (IS_INTRESOURCE(name)) {
+      return {true, static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)), {}};
+    }
+    return {false, 0, name};
+  }
+  LPCWSTR get() const { return is_id ? MAKEINTRESOURCEW(id) : text.c_str(); }
+};
+
+struct StoredResource {
+  ResourceName type;
+  ResourceName name;
+  WORD language = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+struct ResourceWalk {
+  HMODULE module = nullptr;
+  ResourceName type;
+  ResourceName name;
+  std::vector<StoredResource>* out = nullptr;
+};
+
+BOOL CALLBACK StoreLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR context) {
+  auto& walk = *reinterpret_cast<ResourceWalk*>(context);
+  const HRSRC info = ::FindResourceExW(walk.module, walk.type.get(), walk.name.get(), language);
+  const HGLOBAL loaded = info == nullptr ? nullptr : ::LoadResource(walk.module, info);
+  const auto* data =
+      static_cast<const std::uint8_t*>(loaded == nullptr ? nullptr : ::LockResource(loaded));
+  if (data == nullptr) {
+    ThrowSupportError("cannot read a resource while rewriting", ::GetLastError());
+  }
+  walk.out->push_back(
+      {walk.type, walk.name, language, {data, data + ::SizeofResource(walk.module, info)}});
+  return TRUE;
+}
+
+BOOL CALLBACK StoreName(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR context) {
+  auto& walk = *reinterpret_cast<ResourceWalk*>(context);
+  walk.name = ResourceName::From(name);
+  ::EnumResourceLanguagesW(module, walk.type.get(), walk.name.get(), StoreLanguage, context);
+  return TRUE;
+}
+
+BOOL CALLBACK StoreType(HMODULE module, LPWSTR type, LONG_PTR context) {
+  auto& walk = *reinterpret_cast<ResourceWalk*>(context);
+  walk.type = ResourceName::From(type);
+  ::EnumResourceNamesW(module, walk.type.get(), StoreName, context);
+  return TRUE;
+}
+
+// Every resource of `file`, with its bytes.
+std::vector<StoredResource> ReadAllResources(const std::wstring& file) {
+  const DataModule module(file);
+  std::vector<StoredResource> resources;
+  ResourceWalk walk{module.get(), {}, {}, &resources};
+  ::EnumResourceTypesW(module.get(), StoreType, reinterpret_cast<LONG_PTR>(&walk));
+  return resources;
+}
+
+bool IsResource(const StoredResource& resource, LPCWSTR type, std::uint16_t id) {
+  const ResourceName wanted = ResourceName::From(type);
+  return resource.type.is_id == wanted.is_id && resource.type.id == wanted.id &&
+         resource.type.text == wanted.text && resource.name.is_id && resource.name.id == id;
 }
 
 }  // namespace
@@ -109,19 +180,31 @@ bool HasResource(const std::wstring& file, LPCWSTR type, std::uint16_t id) {
 }
 
 void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id) {
-  std::vector<LanguageBytes> updates;
-  {
-    // The mapping must be gone before the file is rewritten.
-    const DataModule module(file);
-    for (const WORD language : ResourceLanguages(module.get(), type, id)) {
-      updates.push_back({language, {}});
-    }
-  }
-  if (updates.empty()) {
+  // Wine 8 reads a file's existing resources only when the update is written, so a removal
+  // queued with UpdateResourceW(null data) finds nothing to remove and the resource survives.
+  // Rewriting the whole resource section from a snapshot without the one resource removes it
+  // on Wine and on Windows alike.
+  std::vector<StoredResource> resources = ReadAllResources(file);
+  const auto removed = std::erase_if(
+      resources, [&](const StoredResource& resource) { return IsResource(resource, type, id); });
+  if (removed == 0) {
     ThrowSupportError("resource " + std::to_string(id) + " not found in " + ToUtf8(file),
                       ERROR_RESOURCE_NAME_NOT_FOUND);
   }
-  UpdateResources(file, type, id, updates, true);
+  UniqueResourceUpdate update(::BeginUpdateResourceW(file.c_str(), TRUE));
+  if (!update) {
+    ThrowSupportError("cannot open " + ToUtf8(file) + " for resource updates", ::GetLastError());
+  }
+  for (auto& resource : resources) {
+    if (!::UpdateResourceW(update.get(), resource.type.get(), resource.name.get(),
+                           resource.language, resource.bytes.data(),
+                           static_cast<DWORD>(resource.bytes.size()))) {
+      ThrowSupportError("cannot write back a resource", ::GetLastError());
+    }
+  }
+  if (!::EndUpdateResourceW(update.release(), FALSE)) {
+    ThrowSupportError("cannot write the resources of " + ToUtf8(file), ::GetLastError());
+  }
 }
 
 void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset) {
@@ -145,7 +228,7 @@ void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t 
     }
     entry.bytes[offset] = static_cast<std::uint8_t>(~entry.bytes[offset]);
   }
-  UpdateResources(file, RT_RCDATA, id, updates, false);
+  ReplaceResources(file, RT_RCDATA, id, updates);
 }
 
 }  // namespace vexo::test
