@@ -1,19 +1,21 @@
-// Fixed identity of this program.
+// Names that identify the product to the customer and to other processes of the session,
+// and the fixed identity this program hands to the startup update.
 #pragma once
 
 #include <cstdint>
 
-namespace vexo {
+namespace vexo::product {
+
+// Class of the Host's top-level window. A window of this class means a Host is running in
+// the session; it is found with FindWindowW by class alone.
+inline constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
 
 // Caption of every message box the launcher shows.
 inline constexpr wchar_t kProductTitle[] = L"벡소링크 원격지원";
-
-// A top-level window of this class means a Host runs in the session.
-inline constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
 
 // Identity handed to the startup update.
 inline constexpr char kProgramRole[] = "host";
 inline constexpr char kProgramVersion[] = "0.2.1";
 inline constexpr std::uint64_t kMinimumManifestSequence = 2;
 
-}  // namespace vexo
+}  // namespace vexo::product

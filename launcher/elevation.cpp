@@ -1,0 +1,179 @@
+#include "launcher/elevation.h"
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "common/error_codes.h"
+#include "common/failure.h"
+#include "common/handles.h"
+#include "common/path.h"
+#include "launcher/messages.h"
+
+namespace vexo {
+namespace {
+
+constexpr DWORD kHighIntegrityRid = 0x3000;
+constexpr DWORD kMaxIntegrityLabelSize = 65536;
+constexpr DWORD kAdministratorsSidSize = 68;  // SECURITY_MAX_SID_SIZE
+constexpr DWORD kPumpIntervalMs = 250;
+constexpr int kMaxMessagesPerRound = 64;
+constexpr std::size_t kRunIdLength = 32;
+
+constexpr wchar_t kRunAsVerb[] = L"runas";
+constexpr wchar_t kPortableElevatedSwitch[] = L"--portable-elevated";
+constexpr wchar_t kCleanupElevatedSwitch[] = L"--cleanup-elevated";
+
+bool TokenIsElevated(HANDLE token) noexcept {
+  TOKEN_ELEVATION elevation{};
+  DWORD returned = 0;
+  return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &returned) &&
+         elevation.TokenIsElevated != 0;
+}
+
+bool ThreadIsAdministratorsMember() noexcept {
+  BYTE sid_buffer[kAdministratorsSidSize] = {};
+  DWORD sid_size = sizeof(sid_buffer);
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid_buffer, &sid_size)) {
+    return false;
+  }
+  BOOL member = FALSE;
+  return ::CheckTokenMembership(nullptr, sid_buffer, &member) && member;
+}
+
+bool TokenHasHighIntegrity(HANDLE token) noexcept {
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+  if (size == 0 || size > kMaxIntegrityLabelSize) {
+    return false;
+  }
+  try {
+    // DWORD elements keep the label's SID pointer properly aligned.
+    std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+    if (!::GetTokenInformation(token, TokenIntegrityLevel, buffer.data(), size, &size)) {
+      return false;
+    }
+    const auto* label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(buffer.data());
+    PSID sid = label->Label.Sid;
+    if (sid == nullptr || !::IsValidSid(sid)) {
+      return false;
+    }
+    const UCHAR count = *::GetSidSubAuthorityCount(sid);
+    if (count == 0) {
+      return false;
+    }
+    return *::GetSidSubAuthority(sid, static_cast<DWORD>(count - 1)) >= kHighIntegrityRid;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsRunId(std::wstring_view run_id) noexcept {
+  if (run_id.size() != kRunIdLength) {
+    return false;
+  }
+  for (wchar_t c : run_id) {
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The parameters of the elevated instance: the deployment switch, or the cleanup switch, one
+// space and the run id. A run id is only ever 32 lower-case hex digits; anything else could
+// smuggle further arguments into an elevated process, so it is refused here as well.
+std::wstring ElevatedSwitchLine(std::wstring_view run_id) {
+  if (run_id.empty()) {
+    return kPortableElevatedSwitch;
+  }
+  if (!IsRunId(run_id)) {
+    ThrowFailure(message::kElevationCancelledOrFailed, error::kInvalidParameter);
+  }
+  std::wstring line = kCleanupElevatedSwitch;
+  line += L' ';
+  line += run_id;
+  return line;
+}
+
+// Serves at most 64 queued messages of this thread (any window, and thread messages), so
+// message boxes and windows of the thread, and messages sent by other processes, are handled.
+void DispatchQueuedMessages() {
+  MSG msg{};
+  for (int i = 0; i < kMaxMessagesPerRound; ++i) {
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      break;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+bool ProcessHasEnded(HANDLE process) noexcept {
+  return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+bool IsElevatedAdministrator() noexcept {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return false;
+  }
+  return TokenIsElevated(token.get()) && ThreadIsAdministratorsMember() &&
+         TokenHasHighIntegrity(token.get());
+}
+
+std::uint32_t RelaunchElevated(std::wstring_view launcher_path, std::wstring_view run_id) {
+  const std::wstring parameters = ElevatedSwitchLine(run_id);
+  const std::wstring file(launcher_path);
+  const std::wstring directory = ParentPath(launcher_path);
+
+  SHELLEXECUTEINFOW info{};
+  static_assert(sizeof(info) == 112, "SHELLEXECUTEINFOW must have the x64 layout");
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.hwnd = nullptr;
+  info.lpVerb = kRunAsVerb;
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_HIDE;
+  if (!::ShellExecuteExW(&info)) {
+    ThrowFailure(message::kElevationCancelledOrFailed, ::GetLastError());
+  }
+  const DWORD start_error = ::GetLastError();
+  UniqueHandle process(info.hProcess);
+  if (!process) {
+    ThrowFailure(message::kElevatedStartUnconfirmed, start_error);
+  }
+  return WaitForProcessPumping(process.get(), kNoTimeLimit);
+}
+
+std::uint32_t WaitForProcessPumping(HANDLE process, std::uint32_t limit_ms) {
+  const ULONGLONG start = ::GetTickCount64();
+  DWORD result = ::MsgWaitForMultipleObjects(1, &process, FALSE, kPumpIntervalMs, QS_ALLINPUT);
+  while (result != WAIT_OBJECT_0) {
+    if (result == WAIT_FAILED) {
+      ThrowFailure(message::kWaitForEndFailed, ::GetLastError());
+    }
+    if (limit_ms != kNoTimeLimit && ::GetTickCount64() - start >= limit_ms) {
+      // The process may have ended since the wait returned; an ended process is never
+      // reported as a time-out.
+      if (ProcessHasEnded(process)) {
+        break;
+      }
+      ThrowFailure(message::kPreparationTimedOut, error::kTimeout);
+    }
+    DispatchQueuedMessages();
+    result = ::MsgWaitForMultipleObjects(1, &process, FALSE, kPumpIntervalMs, QS_ALLINPUT);
+  }
+  DWORD exit_code = 0;
+  if (!::GetExitCodeProcess(process, &exit_code)) {
+    ThrowFailure(message::kRunResultUnknown, ::GetLastError());
+  }
+  return exit_code;
+}
+
+}  // namespace vexo
