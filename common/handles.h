@@ -69,6 +69,15 @@ struct KeyHandleTraits {
 };
 using UniqueKeyHandle = UniqueResource<KeyHandleTraits>;
 
+// A loaded module (also one loaded as a data or image-resource file).
+struct ModuleTraits {
+  using Type = HMODULE;
+  static inline const Type kNone = nullptr;
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::FreeLibrary(h); }
+};
+using UniqueModule = UniqueResource<ModuleTraits>;
+
 // The argument array of CommandLineToArgvW.
 struct ArgvTraits {
   using Type = LPWSTR*;

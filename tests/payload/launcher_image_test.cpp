@@ -21,13 +21,7 @@ namespace vexo {
 namespace {
 
 // The launcher loaded as an image resource file: no code of it runs.
-struct DataModuleTraits {
-  using Type = HMODULE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-using UniqueDataModule = UniqueResource<DataModuleTraits>;
+using UniqueDataModule = UniqueModule;
 
 struct IconTraits {
   using Type = HICON;

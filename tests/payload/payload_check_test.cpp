@@ -168,14 +168,6 @@ std::filesystem::path ImageWithZeroResource(std::uint32_t size) {
   return copy;
 }
 
-struct ModuleTraits {
-  using Type = HMODULE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-using UniqueModule = UniqueResource<ModuleTraits>;
-
 UniqueModule LoadImageResources(const std::filesystem::path& image) {
   return UniqueModule(::LoadLibraryExW(image.c_str(), nullptr,
                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));

@@ -3,17 +3,12 @@
 
 #include <windows.h>
 
+#include "common/handles.h"
 #include "common/unique_resource.h"
 
 namespace vexo::test {
 
-struct ModuleTraits {
-  using Type = HMODULE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-using UniqueModule = UniqueResource<ModuleTraits>;
+using vexo::UniqueModule;
 
 struct WindowsHookTraits {
   using Type = HHOOK;
