@@ -29,22 +29,33 @@ if(VEXO_WINDOWS)
   set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
-# vexo_add_gtest(NAME name SOURCES ... [LIBRARIES ...] [PROPERTIES ...])
+# vexo_add_gtest(NAME name SOURCES ... [LIBRARIES ...] [PROPERTIES ...] [FIXTURES ...])
 # Adds one GoogleTest program and registers each of its cases with ctest. On Windows the
-# cases run under Wine with the shared wineserver fixture.
+# cases run under Wine with the shared wineserver fixture. FIXTURES names further ctest
+# fixtures the program needs (for example files a setup test prepares); such a program is
+# registered as one ctest test, because discovered cases can carry only one fixture name.
 function(vexo_add_gtest)
-  cmake_parse_arguments(arg "" "NAME" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(arg "" "NAME" "SOURCES;LIBRARIES;PROPERTIES;FIXTURES" ${ARGN})
   add_executable(${arg_NAME} ${arg_SOURCES})
   vexo_apply_compile_options(${arg_NAME})
   # Test bodies use gtest macros that trip a few strict warnings.
   target_compile_options(${arg_NAME} PRIVATE -Wno-sign-conversion -Wno-conversion)
   target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBRARIES} GTest::gmock GTest::gtest_main)
   set(properties ${arg_PROPERTIES})
+  set(fixtures ${arg_FIXTURES})
   if(VEXO_WINDOWS)
     target_link_libraries(${arg_NAME} PRIVATE vexo_win)
-    list(APPEND properties FIXTURES_REQUIRED wine)
+    list(APPEND fixtures wine)
   else()
     target_link_libraries(${arg_NAME} PRIVATE vexo_core)
+  endif()
+  if(arg_FIXTURES)
+    add_test(NAME ${arg_NAME} COMMAND ${arg_NAME})
+    set_tests_properties(${arg_NAME} PROPERTIES FIXTURES_REQUIRED "${fixtures}" ${properties})
+    return()
+  endif()
+  if(fixtures)
+    list(APPEND properties FIXTURES_REQUIRED ${fixtures})
   endif()
   gtest_discover_tests(${arg_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        TEST_PREFIX "${arg_NAME}." PROPERTIES ${properties})

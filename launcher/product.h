@@ -1,5 +1,8 @@
-// Names that identify the product to the customer and to other processes of the session.
+// Names that identify the product to the customer and to other processes of the session,
+// and the fixed identity this program hands to the startup update.
 #pragma once
+
+#include <cstdint>
 
 namespace vexo::product {
 
@@ -9,5 +12,10 @@ inline constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
 
 // Caption of every message box the launcher shows.
 inline constexpr wchar_t kProductTitle[] = L"벡소링크 원격지원";
+
+// Identity handed to the startup update.
+inline constexpr char kProgramRole[] = "host";
+inline constexpr char kProgramVersion[] = "0.2.1";
+inline constexpr std::uint64_t kMinimumManifestSequence = 2;
 
 }  // namespace vexo::product

@@ -32,12 +32,15 @@ TEST(PathTest, LexicallyNormal) {
       {L"//server/share/x/../y", L"\\\\server\\share\\y"},
       {L"//?/C:/a", L"\\\\?\\C:\\a"},
       {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
-      {L"/?" L"?/C:/a", L"\\??\\C:\\a"},
+      {L"/?"
+       L"?/C:/a",
+       L"\\??\\C:\\a"},
       {L"\\a\\\\b", L"\\a\\b"},
       {L"", L""},
   };
   for (const NormalCase& c : cases) {
-    EXPECT_EQ(LexicallyNormal(c.input), c.normal) << "input: " << testing::PrintToString(std::wstring(c.input));
+    EXPECT_EQ(LexicallyNormal(c.input), c.normal)
+        << "input: " << testing::PrintToString(std::wstring(c.input));
   }
 }
 

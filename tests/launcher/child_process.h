@@ -1,22 +1,21 @@
-// Starting the launcher tests' child program, with this process's token or its limited
-// (linked) token.
+// Starting the launcher tests' child program (launcher_test_child.exe, built beside the test
+// programs) through the test bench, with the full or the limited (linked) token.
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "common/handles.h"
+#include "tests/support/program_start.h"
 
 namespace vexo::test {
 
-// Full path of launcher_test_child.exe, which is built beside the test programs.
-std::wstring ChildProgramPath();
+inline std::wstring ChildProgramPath() {
+  return CurrentProgramFolder() + L"\\launcher_test_child.exe";
+}
 
-// Starts the child with `arguments` (the text after the program name). Fails the calling
-// test and returns an empty holder when the start fails.
-UniqueHandle StartChild(const std::wstring& arguments);
-
-// Starts the child with the limited token linked to this process's elevated token, as an
-// unelevated member of Administrators would run it.
-UniqueHandle StartChildWithLimitedToken(const std::wstring& arguments);
+inline RunningProgram StartChild(std::vector<std::wstring> arguments,
+                                 TokenKind token = TokenKind::kFull) {
+  return StartProgram(ProgramCommand(ChildProgramPath(), std::move(arguments), token));
+}
 
 }  // namespace vexo::test

@@ -22,7 +22,6 @@ namespace vexo {
 namespace {
 
 using test::StartChild;
-using test::StartChildWithLimitedToken;
 
 constexpr std::uint32_t kChildNotElevated = 0x100;
 constexpr std::uint32_t kChildElevated = 0x101;
@@ -42,65 +41,54 @@ Failure CatchFailure(Call&& call) {
   return Failure{0, L""};
 }
 
-void EndChild(HANDLE process) {
-  ::TerminateProcess(process, 0);
-  ::WaitForSingleObject(process, INFINITE);
-}
-
 TEST(IsElevatedAdministratorTest, TrueInTheElevatedTestProcess) {
   EXPECT_TRUE(IsElevatedAdministrator());
 }
 
 TEST(IsElevatedAdministratorTest, ChildWithOwnTokenIsElevated) {
-  UniqueHandle child = StartChild(L"elevated");
-  ASSERT_TRUE(child);
-  EXPECT_EQ(WaitForProcessPumping(child.get(), kNoTimeLimit), kChildElevated);
+  test::RunningProgram child = StartChild({L"elevated"});
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), kChildElevated);
 }
 
 TEST(IsElevatedAdministratorTest, ChildWithLimitedLinkedTokenIsNotElevated) {
-  UniqueHandle child = StartChildWithLimitedToken(L"elevated");
-  ASSERT_TRUE(child);
-  EXPECT_EQ(WaitForProcessPumping(child.get(), kNoTimeLimit), kChildNotElevated);
+  test::RunningProgram child = StartChild({L"elevated"}, test::TokenKind::kLimited);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), kChildNotElevated);
 }
 
 TEST(WaitForProcessPumpingTest, PassesExitCodesThroughUnchanged) {
   const std::uint32_t codes[] = {0,          1,          5,          183,        259,       1223,
                                  0x7FFFFFFF, 0x80000000, 0xC0000005, 0xFFFFFFFE, 0xFFFFFFFF};
   for (std::uint32_t code : codes) {
-    UniqueHandle child = StartChild(L"exit " + DecimalText(code));
-    ASSERT_TRUE(child);
-    EXPECT_EQ(WaitForProcessPumping(child.get(), kNoTimeLimit), code);
+    test::RunningProgram child = StartChild({L"exit", DecimalText(code)});
+    EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), code);
   }
 }
 
 TEST(WaitForProcessPumpingTest, ChildRunningPastTheLimitTimesOut) {
-  UniqueHandle child = StartChild(L"sleep 60000 0");
-  ASSERT_TRUE(child);
+  test::RunningProgram child = StartChild({L"sleep", L"60000", L"0"});
   const ULONGLONG start = ::GetTickCount64();
-  const Failure failure = CatchFailure([&] { WaitForProcessPumping(child.get(), 1000); });
+  const Failure failure = CatchFailure([&] { WaitForProcessPumping(child.handle(), 1000); });
   const ULONGLONG waited = ::GetTickCount64() - start;
   EXPECT_EQ(failure.code, error::kTimeout);
   EXPECT_EQ(failure.message, message::kPreparationTimedOut);
   EXPECT_GE(waited, 1000u);
   // The wait never touches the process: it still runs.
-  EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EndChild(child.get());
+  EXPECT_EQ(::WaitForSingleObject(child.handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  child.Terminate();
 }
 
 TEST(WaitForProcessPumpingTest, EndedChildIsNeverATimeOut) {
   const std::uint32_t limits[] = {0, 1, 250};
   for (std::uint32_t limit : limits) {
-    UniqueHandle child = StartChild(L"exit 7");
-    ASSERT_TRUE(child);
-    ASSERT_EQ(::WaitForSingleObject(child.get(), INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForProcessPumping(child.get(), limit), 7u) << limit;
+    test::RunningProgram child = StartChild({L"exit", L"7"});
+    ASSERT_EQ(::WaitForSingleObject(child.handle(), INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForProcessPumping(child.handle(), limit), 7u) << limit;
   }
 }
 
 TEST(WaitForProcessPumpingTest, ChildEndingWithinTheLimitGivesItsCode) {
-  UniqueHandle child = StartChild(L"sleep 600 42");
-  ASSERT_TRUE(child);
-  EXPECT_EQ(WaitForProcessPumping(child.get(), 20000), 42u);
+  test::RunningProgram child = StartChild({L"sleep", L"600", L"42"});
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000), 42u);
 }
 
 TEST(WaitForProcessPumpingTest, HandleThatCannotBeWaitedOnFails) {
@@ -114,11 +102,10 @@ TEST(WaitForProcessPumpingTest, UnreadableExitCodeFails) {
   // on: both end the wait, neither gives an exit code.
   UniqueHandle set_event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
   ASSERT_TRUE(set_event);
-  UniqueHandle child = StartChild(L"exit 3");
-  ASSERT_TRUE(child);
-  ASSERT_EQ(::WaitForSingleObject(child.get(), INFINITE), WAIT_OBJECT_0);
+  test::RunningProgram child = StartChild({L"exit", L"3"});
+  ASSERT_EQ(::WaitForSingleObject(child.handle(), INFINITE), WAIT_OBJECT_0);
   UniqueHandle synchronize_only;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), child.get(), ::GetCurrentProcess(),
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), child.handle(), ::GetCurrentProcess(),
                                 synchronize_only.put(), SYNCHRONIZE, FALSE, 0));
   const struct {
     HANDLE handle;
@@ -171,15 +158,14 @@ TEST(WaitForProcessPumpingTest, ServesMessagesSentByAnotherProcess) {
   ASSERT_NE(window.get(), nullptr);
   // The child blocks in SendMessageW until this thread serves the message, and then exits
   // with the answer: the wait can only end if it dispatches while it waits.
-  UniqueHandle child =
-      StartChild(L"send " + DecimalText(reinterpret_cast<std::uintptr_t>(window.get())) + L" " +
-                 DecimalText(kProbeMessage));
-  ASSERT_TRUE(child);
+  test::RunningProgram child =
+      StartChild({L"send", DecimalText(reinterpret_cast<std::uintptr_t>(window.get())),
+                  DecimalText(kProbeMessage)});
   std::uint32_t exit_code = 0;
   try {
-    exit_code = WaitForProcessPumping(child.get(), 20000);
+    exit_code = WaitForProcessPumping(child.handle(), 20000);
   } catch (const Failure& failure) {
-    EndChild(child.get());
+    child.Terminate();
     FAIL() << "wait failed with " << failure.code;
   }
   EXPECT_EQ(exit_code, static_cast<std::uint32_t>(kProbeAnswer));
@@ -189,10 +175,9 @@ TEST(WaitForProcessPumpingTest, ServesMessagesSentByAnotherProcess) {
 TEST(WaitForProcessPumpingTest, ServesSentAndPostedMessagesOfOtherThreads) {
   ProbeWindow window;
   ASSERT_NE(window.get(), nullptr);
-  UniqueHandle child = StartChild(L"sleep 60000 0");
-  ASSERT_TRUE(child);
+  test::RunningProgram child = StartChild({L"sleep", L"60000", L"0"});
   const HWND target = window.get();
-  const HANDLE process = child.get();
+  const HANDLE process = child.handle();
   // The helper thread ends the child only after this thread has served a sent message and
   // a posted one; without dispatching, the wait runs into its limit.
   std::thread helper([target, process] {
@@ -205,9 +190,9 @@ TEST(WaitForProcessPumpingTest, ServesSentAndPostedMessagesOfOtherThreads) {
   });
   std::uint32_t exit_code = 0;
   try {
-    exit_code = WaitForProcessPumping(child.get(), 20000);
+    exit_code = WaitForProcessPumping(child.handle(), 20000);
   } catch (const Failure& failure) {
-    EndChild(child.get());
+    child.Terminate();
     ADD_FAILURE() << "wait failed with " << failure.code;
   }
   // Serve anything the helper still sends so it can end.
@@ -220,8 +205,7 @@ TEST(WaitForProcessPumpingTest, ServesSentAndPostedMessagesOfOtherThreads) {
 }
 
 TEST(WaitForProcessPumpingTest, DrainsThreadMessagesWhileWaiting) {
-  UniqueHandle child = StartChild(L"sleep 1500 9");
-  ASSERT_TRUE(child);
+  test::RunningProgram child = StartChild({L"sleep", L"1500", L"9"});
   const DWORD thread_id = ::GetCurrentThreadId();
   MSG msg;
   ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // make sure the thread has a queue
@@ -231,7 +215,7 @@ TEST(WaitForProcessPumpingTest, DrainsThreadMessagesWhileWaiting) {
     }
   });
   poster.join();
-  EXPECT_EQ(WaitForProcessPumping(child.get(), 20000), 9u);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000), 9u);
   // All 100 thread messages were taken off the queue during the wait.
   EXPECT_FALSE(::PeekMessageW(&msg, nullptr, kProbeMessage, kProbeMessage, PM_REMOVE));
 }

@@ -12,31 +12,31 @@
 namespace vexo {
 namespace {
 
+using test::StartChild;
+
 constexpr std::uint32_t kPreparationLimitMs = 30000;
 
 TEST(WaitForProcessPumpingSlowTest, ThirtySecondLimitTimesOut) {
-  UniqueHandle child = test::StartChild(L"sleep 120000 0");
-  ASSERT_TRUE(child);
+  test::RunningProgram child = StartChild({L"sleep", L"120000", L"0"});
   const ULONGLONG start = ::GetTickCount64();
   std::uint32_t code = 0;
   std::wstring text;
   try {
-    WaitForProcessPumping(child.get(), kPreparationLimitMs);
+    WaitForProcessPumping(child.handle(), kPreparationLimitMs);
   } catch (const Failure& failure) {
     code = failure.code;
     text = failure.message;
   }
   const ULONGLONG waited = ::GetTickCount64() - start;
-  ::TerminateProcess(child.get(), 0);
+  child.Terminate();
   EXPECT_EQ(code, error::kTimeout);
   EXPECT_EQ(text, message::kPreparationTimedOut);
   EXPECT_GE(waited, kPreparationLimitMs);
 }
 
 TEST(WaitForProcessPumpingSlowTest, NoLimitOutlastsThirtySeconds) {
-  UniqueHandle child = test::StartChild(L"sleep 32000 11");
-  ASSERT_TRUE(child);
-  EXPECT_EQ(WaitForProcessPumping(child.get(), kNoTimeLimit), 11u);
+  test::RunningProgram child = StartChild({L"sleep", L"32000", L"11"});
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), 11u);
 }
 
 }  // namespace

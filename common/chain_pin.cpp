@@ -1,0 +1,77 @@
+#include "common/chain_pin.h"
+
+#include <utility>
+
+#include "common/error_codes.h"
+#include "common/failure.h"
+#include "common/messages.h"
+#include "common/path.h"
+#include "payload/file_open_parameters.h"
+#include "payload/file_ops.h"
+#include "payload/folder_security.h"
+
+namespace vexo {
+
+DirectoryChainPin::DirectoryChainPin(DirectoryChainPin&& other) noexcept
+    : handles_(std::move(other.handles_)), paths_(std::move(other.paths_)) {
+  other.handles_.clear();
+  other.paths_.clear();
+}
+
+DirectoryChainPin& DirectoryChainPin::operator=(DirectoryChainPin&& other) noexcept {
+  if (this != &other) {
+    CloseInListOrder();
+    handles_ = std::move(other.handles_);
+    paths_ = std::move(other.paths_);
+    other.handles_.clear();
+    other.paths_.clear();
+  }
+  return *this;
+}
+
+DirectoryChainPin::~DirectoryChainPin() {
+  CloseInListOrder();
+}
+
+void DirectoryChainPin::Append(UniqueHandle folder, std::wstring path) {
+  paths_.reserve(paths_.size() + 1);
+  handles_.push_back(std::move(folder));
+  paths_.push_back(std::move(path));
+}
+
+void DirectoryChainPin::CloseInListOrder() noexcept {
+  for (UniqueHandle& folder : handles_) {
+    folder.reset();
+  }
+  handles_.clear();
+  paths_.clear();
+}
+
+DirectoryChainPin PinFolderChain(std::wstring_view folder, bool check_security) {
+  RequireLocalPath(folder);
+  const PathParts parts = SplitRoot(folder);
+  std::wstring current = parts.root_name + parts.root_directory;
+  DirectoryChainPin pin;
+  for (const std::wstring& component : SplitComponents(parts.relative)) {
+    if (component.empty()) {
+      continue;  // a trailing separator names the same folder
+    }
+    if (component == L"." || component == L"..") {
+      ThrowFailure(message::kFolderPathInvalid, error::kBadPathname);
+    }
+    current = JoinPath(current, component);
+    UniqueHandle handle = OpenExisting(current, kOpenProtectedFolder);
+    if (!handle) {
+      const DWORD error = ::GetLastError();
+      ThrowFailure(message::kExecutionPathNotPinned, error);
+    }
+    CheckHandleIdentity(handle.get(), current, true);
+    if (check_security) {
+      CheckFolderSecurity(handle.get(), false);
+    }
+    pin.Append(std::move(handle), current);
+  }
+  return pin;
+}
+
+}  // namespace vexo

@@ -1,0 +1,40 @@
+// The launch request: the one reading of the command line that picks the process's mode.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vexo {
+
+inline constexpr wchar_t kSwitchPortableElevated[] = L"--portable-elevated";
+inline constexpr wchar_t kSwitchVerifyPayload[] = L"--verify-payload";
+inline constexpr wchar_t kSwitchCleanup[] = L"--cleanup";
+inline constexpr wchar_t kSwitchCleanupElevated[] = L"--cleanup-elevated";
+
+inline constexpr std::size_t kRunIdLength = 32;
+
+enum class LaunchMode {
+  kNormalStart,      // no arguments
+  kElevatedStart,    // --portable-elevated
+  kVerifyPayload,    // --verify-payload
+  kCleanupRequest,   // --cleanup <run id>
+  kElevatedCleanup,  // --cleanup-elevated <run id>
+};
+
+struct LaunchRequest {
+  LaunchMode mode;
+  std::wstring run_id;  // empty for deployment, the run to clean up otherwise
+};
+
+// Exactly 32 characters, each 0-9 or a-f.
+bool IsRunId(std::wstring_view text) noexcept;
+
+// Reads the split command line (the program itself first). Switches are compared exactly
+// and case-sensitively; any shape other than the five modes gives nullopt.
+std::optional<LaunchRequest> ParseLaunchRequest(std::span<const std::wstring> arguments);
+
+bool IsElevatedMode(LaunchMode mode) noexcept;
+
+}  // namespace vexo

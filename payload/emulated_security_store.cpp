@@ -1,0 +1,131 @@
+#include "payload/emulated_security_store.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace vexo::emulated_security {
+namespace {
+
+constexpr DWORD kMaxRecordBytes = 64 * 1024;
+constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+
+[[noreturn]] void ThrowStoreError(const char* what) {
+  throw std::runtime_error(std::string("emulated file security store: ") + what + " (error " +
+                           std::to_string(::GetLastError()) + ")");
+}
+
+std::wstring StoreFolder() {
+  std::vector<wchar_t> buffer(32768, L'\0');
+  const DWORD length =
+      ::GetEnvironmentVariableW(kStoreVariable, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) {
+    return kDefaultStore;
+  }
+  return std::wstring(buffer.data(), length);
+}
+
+void AppendHex(std::wstring& text, std::uint64_t value, int digits) {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    text.push_back(kHexDigits[(value >> shift) & 0xF]);
+  }
+}
+
+// The record file of the object open as `object`: "<volume serial>-<file index>.sd".
+std::wstring RecordPath(HANDLE object) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(object, &information)) {
+    ThrowStoreError("object identity unreadable");
+  }
+  std::wstring path = StoreFolder();
+  path.push_back(L'\\');
+  AppendHex(path, information.dwVolumeSerialNumber, 8);
+  path.push_back(L'-');
+  AppendHex(
+      path,
+      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow,
+      16);
+  path += L".sd";
+  return path;
+}
+
+// Self-relative bytes of any descriptor.
+std::vector<BYTE> SelfRelativeBytes(PSECURITY_DESCRIPTOR descriptor) {
+  if (!::IsValidSecurityDescriptor(descriptor)) {
+    ThrowStoreError("descriptor invalid");
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    ThrowStoreError("descriptor control unreadable");
+  }
+  if ((control & SE_SELF_RELATIVE) != 0) {
+    const DWORD length = ::GetSecurityDescriptorLength(descriptor);
+    const auto* bytes = static_cast<const BYTE*>(descriptor);
+    return std::vector<BYTE>(bytes, bytes + length);
+  }
+  DWORD length = 0;
+  ::MakeSelfRelativeSD(descriptor, nullptr, &length);
+  std::vector<BYTE> bytes(length);
+  if (length == 0 || !::MakeSelfRelativeSD(descriptor, bytes.data(), &length)) {
+    ThrowStoreError("descriptor not convertible");
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void RecordDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
+  const std::wstring record = RecordPath(object);
+  const std::vector<BYTE> bytes = SelfRelativeBytes(descriptor);
+  ::CreateDirectoryW(StoreFolder().c_str(), nullptr);
+  UniqueHandle file(::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    ThrowStoreError("record not created");
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size()) {
+    ThrowStoreError("record not written");
+  }
+}
+
+UniqueLocalMemory FindRecordedDescriptor(HANDLE object) {
+  const std::wstring record = RecordPath(object);
+  UniqueHandle file(::CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return UniqueLocalMemory();
+    }
+    ThrowStoreError("record not opened");
+  }
+  std::vector<BYTE> bytes(kMaxRecordBytes);
+  DWORD read = 0;
+  if (!::ReadFile(file.get(), bytes.data(), kMaxRecordBytes, &read, nullptr) || read == 0 ||
+      read == kMaxRecordBytes) {
+    ThrowStoreError("record not read");
+  }
+  UniqueLocalMemory descriptor(::LocalAlloc(LMEM_FIXED, read));
+  if (!descriptor) {
+    ThrowStoreError("no memory for record");
+  }
+  ::CopyMemory(descriptor.get(), bytes.data(), read);
+  if (!::IsValidSecurityDescriptor(descriptor.get()) ||
+      ::GetSecurityDescriptorLength(descriptor.get()) != read) {
+    ThrowStoreError("record damaged");
+  }
+  return descriptor;
+}
+
+void DropRecord(HANDLE object) {
+  const std::wstring record = RecordPath(object);
+  if (!::DeleteFileW(record.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+      ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    ThrowStoreError("record not dropped");
+  }
+}
+
+}  // namespace vexo::emulated_security

@@ -1,0 +1,76 @@
+// Proof, on an open handle, that it is the expected kind of object at the expected place.
+#include <vector>
+
+#include "common/error_codes.h"
+#include "common/failure.h"
+#include "payload/file_messages.h"
+#include "payload/file_ops.h"
+
+namespace vexo {
+namespace {
+
+constexpr DWORD kLongPathCapacity = 32768;
+constexpr std::wstring_view kNamespacePrefix = L"\\\\?\\";
+
+bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  if (a.empty()) {
+    return true;
+  }
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+[[noreturn]] void RejectIdentity() {
+  ThrowFailure(message::kLinkedOrChangedPath, error::kAccessDenied);
+}
+
+}  // namespace
+
+std::wstring GetFinalPath(HANDLE handle) {
+  std::vector<wchar_t> buffer(kLongPathCapacity, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), kLongPathCapacity,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kLongPathCapacity) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kFinalPathUnknown, error);
+  }
+  std::wstring path(buffer.data(), length);
+  if (path.size() >= kNamespacePrefix.size() && path.starts_with(kNamespacePrefix)) {
+    path.erase(0, kNamespacePrefix.size());
+  }
+  return path;
+}
+
+void CheckHandleIdentity(HANDLE handle, std::wstring_view expected_path, bool folder_expected) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kFileInformationUnreadable, error);
+  }
+  const DWORD attributes = information.dwFileAttributes;
+  const bool is_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || is_folder != folder_expected ||
+      (!folder_expected && information.nNumberOfLinks != 1)) {
+    RejectIdentity();
+  }
+  if (!EqualIgnoringCase(GetFinalPath(handle), expected_path)) {
+    RejectIdentity();
+  }
+}
+
+bool PathExists(std::wstring_view path) {
+  const std::wstring target(path);
+  if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return false;
+  }
+  ThrowFailure(message::kCleanupTargetUnknown, error);
+}
+
+}  // namespace vexo

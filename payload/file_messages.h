@@ -1,0 +1,38 @@
+// Korean messages of the run folder placement, the folder security rules and the verified
+// file operations, shown to the customer as written.
+#pragma once
+
+namespace vexo::message {
+
+// Run folder placement and folder security.
+inline constexpr wchar_t kProgramFilesUnknown[] = L"Windows 보호 폴더를 확인하지 못했습니다.";
+inline constexpr wchar_t kRunIdNotCreated[] = L"임시 실행 식별자를 만들지 못했습니다.";
+inline constexpr wchar_t kRunFolderSecurityNotPrepared[] =
+    L"임시 보호 폴더 권한을 준비하지 못했습니다.";
+inline constexpr wchar_t kFolderSecurityUnreadable[] = L"보호 폴더 권한을 확인하지 못했습니다.";
+inline constexpr wchar_t kFolderSecurityUnsafe[] =
+    L"보호 폴더 권한이 안전하지 않아 실행 또는 정리하지 않습니다.";
+
+// Handle identity.
+inline constexpr wchar_t kFinalPathUnknown[] = L"실제 파일 경로를 확인하지 못했습니다.";
+inline constexpr wchar_t kFileInformationUnreadable[] = L"파일 정보를 확인하지 못했습니다.";
+inline constexpr wchar_t kLinkedOrChangedPath[] =
+    L"연결 파일이나 변경된 경로는 사용할 수 없습니다.";
+
+// Protected folders.
+inline constexpr wchar_t kProtectedFolderNotNew[] =
+    L"임시 보호 폴더를 새로 만들지 못했습니다. 기존 폴더는 재사용하지 않습니다.";
+inline constexpr wchar_t kProtectedFolderNotOpened[] = L"임시 보호 폴더를 열지 못했습니다.";
+inline constexpr wchar_t kFolderNotOpenedForCleanup[] =
+    L"임시 폴더를 정리하기 위해 열지 못했습니다.";
+
+// Payload files.
+inline constexpr wchar_t kPayloadFileNotNew[] =
+    L"내장 파일을 새로 배치하지 못했습니다. 기존 파일은 덮어쓰지 않습니다.";
+inline constexpr wchar_t kPayloadFileNotSaved[] = L"내장 파일 저장을 완료하지 못했습니다.";
+inline constexpr wchar_t kFileNotPinned[] = L"실행 파일을 안전하게 고정하지 못했습니다.";
+inline constexpr wchar_t kFileNotOpenedForCleanup[] = L"임시 파일을 정리하기 위해 열지 못했습니다.";
+inline constexpr wchar_t kTemporaryFilesNotCleaned[] = L"임시 파일을 정리하지 못했습니다.";
+inline constexpr wchar_t kCleanupTargetUnknown[] = L"정리 대상 존재 여부를 확인하지 못했습니다.";
+
+}  // namespace vexo::message

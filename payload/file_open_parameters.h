@@ -1,0 +1,55 @@
+// How each verified file operation opens its object. No row shares delete access, and every
+// row opens the object itself rather than what a reparse point leads to.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/handles.h"
+
+namespace vexo {
+
+struct OpenParameters {
+  DWORD desired_access;
+  DWORD share_mode;
+  DWORD flags_and_attributes;
+};
+
+// Folders: protected-folder checks and folder chain pins.
+inline constexpr OpenParameters kOpenProtectedFolder{
+    READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
+inline constexpr OpenParameters kDeleteProtectedFolder{
+    DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
+
+// Payload files. Deployment creates new, exclusively; pins allow readers only.
+inline constexpr OpenParameters kDeployPayloadFile{
+    GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0,
+    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
+inline constexpr OpenParameters kPinFileForReading{
+    GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT};
+inline constexpr OpenParameters kDeletePayloadFile{GENERIC_READ | DELETE | READ_CONTROL,
+                                                   FILE_SHARE_READ, FILE_FLAG_OPEN_REPARSE_POINT};
+
+static_assert(kOpenProtectedFolder.desired_access == 0x00020080);
+static_assert(kOpenProtectedFolder.flags_and_attributes == 0x02200000);
+static_assert(kDeleteProtectedFolder.desired_access == 0x00030080);
+static_assert(kDeployPayloadFile.desired_access == 0xC0030000);
+static_assert(kDeployPayloadFile.flags_and_attributes == 0x00200080);
+static_assert(kPinFileForReading.desired_access == 0x80020000);
+static_assert(kPinFileForReading.flags_and_attributes == 0x08200000);
+static_assert(kDeletePayloadFile.desired_access == 0x80030000);
+static_assert(kDeletePayloadFile.flags_and_attributes == 0x00200000);
+
+// Opens an existing object with one row of the table. Returns no handle with the Windows
+// error left in GetLastError().
+inline UniqueHandle OpenExisting(const std::wstring& path, const OpenParameters& parameters) {
+  return UniqueHandle(::CreateFileW(path.c_str(), parameters.desired_access, parameters.share_mode,
+                                    nullptr, OPEN_EXISTING, parameters.flags_and_attributes,
+                                    nullptr));
+}
+
+}  // namespace vexo

@@ -1,0 +1,174 @@
+#include "payload/folder_security.h"
+
+#include <sddl.h>
+
+#include <array>
+
+#include "common/error_codes.h"
+#include "common/failure.h"
+#include "common/handles.h"
+#include "payload/file_messages.h"
+#include "payload/security_access.h"
+
+namespace vexo {
+namespace {
+
+// One of the three allow entries the strict rule requires, each exactly once.
+struct StrictEntry {
+  WELL_KNOWN_SID_TYPE sid;
+  ACCESS_MASK mask;
+};
+
+constexpr std::array<StrictEntry, 3> kStrictEntries = {{
+    {WinLocalSystemSid, kFullAccessMask},
+    {WinBuiltinAdministratorsSid, kFullAccessMask},
+    {WinBuiltinUsersSid, kUsersReadExecuteMask},
+}};
+
+constexpr BYTE kInheritOnlyFlag = INHERIT_ONLY_ACE;  // 0x08
+
+// An entry may carry generic rights; what it grants on a file or folder is their mapping
+// to file rights (GRGX becomes 0x001200A9, GA becomes 0x001F01FF).
+ACCESS_MASK GrantedFileRights(ACCESS_MASK mask) {
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  ::MapGenericMask(&mask, &mapping);
+  return mask &
+         ~static_cast<ACCESS_MASK>(GENERIC_ALL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+}
+
+// Generic all and generic write are write-type rights themselves.
+bool IsWriting(ACCESS_MASK mask) {
+  return (mask & kWriteTypeRights) != 0;
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  return sid != nullptr && ::IsValidSid(sid) && ::IsWellKnownSid(sid, type);
+}
+
+bool IsTrustedInstaller(PSID sid) {
+  UniqueLocalMemory trusted_installer;
+  PSID converted = nullptr;
+  if (!::ConvertStringSidToSidW(kTrustedInstallerSid, &converted)) {
+    return false;  // a failed conversion counts as "not equal"
+  }
+  trusted_installer.reset(converted);
+  return ::EqualSid(sid, converted) != FALSE;
+}
+
+// Walks the entries; `seen` marks which strict entries were found.
+bool EntriesPassRule(PACL dacl, bool strict) {
+  std::array<bool, kStrictEntries.size()> seen{};
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* raw_entry = nullptr;
+    if (!::GetAce(dacl, index, &raw_entry) || raw_entry == nullptr) {
+      return false;
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(raw_entry);
+    if ((header->AceFlags & kInheritOnlyFlag) != 0) {
+      if (strict) {
+        return false;
+      }
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      if (!strict && header->AceType == ACCESS_DENIED_ACE_TYPE) {
+        continue;
+      }
+      return false;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(raw_entry);
+    PSID sid = &allowed->SidStart;
+    if (!::IsValidSid(sid)) {
+      return false;
+    }
+    if (!strict) {
+      if (IsWriting(allowed->Mask) && !IsTrustedPrincipal(sid)) {
+        return false;
+      }
+      continue;
+    }
+    bool matched = false;
+    for (std::size_t i = 0; i < kStrictEntries.size(); ++i) {
+      if (!seen[i] && IsWellKnown(sid, kStrictEntries[i].sid) &&
+          GrantedFileRights(allowed->Mask) == kStrictEntries[i].mask) {
+        seen[i] = true;
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) {
+      return false;
+    }
+  }
+  if (strict) {
+    for (bool found : seen) {
+      if (!found) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsTrustedPrincipal(PSID sid) {
+  if (sid == nullptr || !::IsValidSid(sid)) {
+    return false;
+  }
+  return ::IsWellKnownSid(sid, WinLocalSystemSid) ||
+         ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsTrustedInstaller(sid);
+}
+
+bool OwnerAndDaclPassFolderRule(PSID owner,
+                                PACL dacl,
+                                SECURITY_DESCRIPTOR_CONTROL control,
+                                bool strict) {
+  if (!IsTrustedPrincipal(owner) || dacl == nullptr || !::IsValidAcl(dacl)) {
+    return false;
+  }
+  if (strict) {
+    if (!::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+      return false;
+    }
+    if ((control & SE_DACL_PROTECTED) == 0 || dacl->AceCount != kStrictEntries.size()) {
+      return false;
+    }
+  }
+  return EntriesPassRule(dacl, strict);
+}
+
+bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, bool strict) {
+  if (descriptor == nullptr || !::IsValidSecurityDescriptor(descriptor)) {
+    return false;
+  }
+  PSID owner = nullptr;
+  BOOL owner_defaulted = FALSE;
+  BOOL dacl_present = FALSE;
+  PACL dacl = nullptr;
+  BOOL dacl_defaulted = FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &owner_defaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &dacl_present, &dacl, &dacl_defaulted) ||
+      !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    return false;
+  }
+  return OwnerAndDaclPassFolderRule(owner, dacl_present ? dacl : nullptr, control, strict);
+}
+
+void CheckFolderSecurity(HANDLE object, bool strict) {
+  UniqueLocalMemory descriptor;
+  const DWORD error = ReadObjectSecurity(object, descriptor);
+  if (error != ERROR_SUCCESS) {
+    ThrowFailure(message::kFolderSecurityUnreadable, error);
+  }
+  const bool passes = DescriptorPassesFolderRule(descriptor.get(), strict);
+  descriptor.reset();
+  if (!passes) {
+    ThrowFailure(message::kFolderSecurityUnsafe, error::kAccessDenied);
+  }
+}
+
+}  // namespace vexo

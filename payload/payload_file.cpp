@@ -1,0 +1,100 @@
+// Payload files: written new from the verified resource, proven on disk, pinned, and removed
+// only while they still carry the catalogue digest.
+#include "common/failure.h"
+#include "common/path.h"
+#include "payload/file_messages.h"
+#include "payload/file_open_parameters.h"
+#include "payload/file_ops.h"
+#include "payload/folder_security.h"
+#include "payload/payload_check.h"
+#include "payload/security_access.h"
+
+namespace vexo {
+namespace {
+
+// One synchronous write of all bytes, then a flush to the disk.
+void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
+  DWORD written = 0;
+  if (!::WriteFile(file, payload.data, payload.size, &written, nullptr)) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kPayloadFileNotSaved, error);
+  }
+  if (written != payload.size) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kPayloadFileNotSaved, error);
+  }
+  if (!::FlushFileBuffers(file)) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kPayloadFileNotSaved, error);
+  }
+}
+
+// Writes and proves the new file on its exclusive write handle. Any failure marks the file
+// for deletion first, so closing the handle leaves no half-made file behind.
+void WriteAndVerifyNewFile(HANDLE file,
+                           const std::wstring& path,
+                           const PayloadEntry& entry,
+                           const PayloadView& payload) {
+  try {
+    CheckHandleIdentity(file, path, false);
+    CheckFolderSecurity(file, true);
+    WritePayloadBytes(file, payload);
+    VerifyFileDigest(file, entry.expected_digest);
+  } catch (...) {
+    SetDeleteDisposition(file);
+    throw;
+  }
+}
+
+UniqueHandle OpenForDeletionWithRetry(const std::wstring& path) {
+  const ULONGLONG deadline = ::GetTickCount64() + kDeleteRetryLimitMs;
+  for (;;) {
+    UniqueHandle file = OpenExisting(path, kDeletePayloadFile);
+    if (file) {
+      return file;
+    }
+    const DWORD error = ::GetLastError();
+    const bool held_by_other = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!held_by_other || ::GetTickCount64() >= deadline) {
+      ThrowFailure(message::kFileNotOpenedForCleanup, error);
+    }
+    ::Sleep(kDeleteRetryIntervalMs);
+  }
+}
+
+}  // namespace
+
+UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
+                               const PayloadEntry& entry,
+                               PSECURITY_DESCRIPTOR descriptor) {
+  const PayloadView payload = LoadVerifiedResource(entry);
+  const std::wstring path = JoinPath(run_folder, entry.relative_path);
+  {
+    UniqueHandle written = CreateFileWithDescriptor(
+        path, kDeployPayloadFile.desired_access, kDeployPayloadFile.share_mode,
+        kDeployPayloadFile.flags_and_attributes, descriptor);
+    if (!written) {
+      const DWORD error = ::GetLastError();
+      ThrowFailure(message::kPayloadFileNotNew, error);
+    }
+    WriteAndVerifyNewFile(written.get(), path, entry, payload);
+  }
+  UniqueHandle pinned = PinFileForReading(path, true);
+  VerifyFileDigest(pinned.get(), entry.expected_digest);
+  return pinned;
+}
+
+void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry) {
+  const std::wstring path = JoinPath(run_folder, entry.relative_path);
+  UniqueHandle file = OpenForDeletionWithRetry(path);
+  CheckHandleIdentity(file.get(), path, false);
+  CheckFolderSecurity(file.get(), true);
+  VerifyFileDigest(file.get(), entry.expected_digest);
+  if (!SetDeleteDisposition(file.get())) {
+    const DWORD error = ::GetLastError();
+    ThrowFailure(message::kTemporaryFilesNotCleaned, error);
+  }
+  // Closing the handle removes the file.
+}
+
+}  // namespace vexo

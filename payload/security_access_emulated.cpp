@@ -1,0 +1,77 @@
+// Test flavour of the security access layer (VEXO_EMULATED_FILE_SECURITY): Windows is still
+// asked for everything, and descriptors given at creation are also recorded and answered
+// from the record, because Wine forgets them. See docs/emulated-file-security.md.
+#include <aclapi.h>
+
+#include "payload/emulated_security_store.h"
+#include "payload/security_access.h"
+
+namespace vexo {
+namespace {
+
+SECURITY_ATTRIBUTES AttributesFor(PSECURITY_DESCRIPTOR descriptor) {
+  return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+}
+
+}  // namespace
+
+DWORD ReadObjectSecurity(HANDLE object, UniqueLocalMemory& descriptor) {
+  UniqueLocalMemory recorded = emulated_security::FindRecordedDescriptor(object);
+  if (recorded) {
+    descriptor = std::move(recorded);
+    return ERROR_SUCCESS;
+  }
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  const DWORD error = ::GetSecurityInfo(object, SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &read);
+  descriptor.reset(read);
+  return error;
+}
+
+bool CreateFolderWithDescriptor(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_ATTRIBUTES attributes = AttributesFor(descriptor);
+  if (!::CreateDirectoryW(path.c_str(), descriptor != nullptr ? &attributes : nullptr)) {
+    return false;
+  }
+  if (descriptor != nullptr) {
+    UniqueHandle folder(::CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
+    if (!folder) {
+      return false;
+    }
+    emulated_security::RecordDescriptor(folder.get(), descriptor);
+  }
+  return true;
+}
+
+UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
+                                      DWORD desired_access,
+                                      DWORD share_mode,
+                                      DWORD flags_and_attributes,
+                                      PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_ATTRIBUTES attributes = AttributesFor(descriptor);
+  UniqueHandle file(::CreateFileW(path.c_str(), desired_access, share_mode,
+                                  descriptor != nullptr ? &attributes : nullptr, CREATE_NEW,
+                                  flags_and_attributes, nullptr));
+  if (file && descriptor != nullptr) {
+    emulated_security::RecordDescriptor(file.get(), descriptor);
+  }
+  return file;
+}
+
+bool SetDeleteDisposition(HANDLE object) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (!::SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+    return false;
+  }
+  emulated_security::DropRecord(object);
+  return true;
+}
+
+}  // namespace vexo

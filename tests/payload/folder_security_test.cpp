@@ -1,0 +1,191 @@
+// The strict and relaxed folder rules against real descriptors converted from SDDL, and the
+// rule applied to the security Wine reports for an object nobody has secured.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <cctype>
+#include <ostream>
+#include <string>
+
+#include "common/error_codes.h"
+#include "common/failure.h"
+#include "common/handles.h"
+#include "payload/file_messages.h"
+#include "payload/folder_security.h"
+#include "payload/run_folder.h"
+#include "tests/common/scratch_folder.h"
+
+namespace vexo {
+namespace {
+
+#define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+#define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
+
+// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
+// inherit-only entries for what gets created inside.
+constexpr wchar_t kProgramFilesSddl[] =
+    L"O:" TI_SID L"G:" TI_SID L"D:PAI(A;;FA;;;" TI_SID L")(A;CIIO;GA;;;" TI_SID
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
+    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
+
+struct RuleCase {
+  const char* name;
+  const wchar_t* sddl;
+  bool strict_passes;
+  bool relaxed_passes;
+};
+
+const RuleCase kRuleCases[] = {
+    {"run folder descriptor", L"O:BAG:BAD:P" RUN_DACL, true, true},
+    {"same entries with mapped masks", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true,
+     true},
+    {"fourth entry: deny", L"O:BAG:BAD:P" RUN_DACL L"(D;;FA;;;WD)", false, true},
+    {"fourth entry: untrusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
+    {"fourth entry: trusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false, true},
+    {"owner TrustedInstaller", L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
+    {"owner LocalSystem", L"O:SYG:BAD:P" RUN_DACL, false, true},
+    {"owner Users", L"O:BUG:BAD:P" RUN_DACL, false, false},
+    {"owner missing", L"G:BAD:P" RUN_DACL, false, false},
+    {"DACL not protected", L"O:BAG:BAD:" RUN_DACL, false, true},
+    {"DACL missing", L"O:BAG:BA", false, false},
+    {"empty DACL", L"O:BAG:BAD:P", false, true},
+    {"LocalSystem twice", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false,
+     true},
+    {"Administrators without full access",
+     L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
+    {"Users with write", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false,
+     false},
+    {"Authenticated Users read and execute",
+     L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
+    {"Authenticated Users read, execute and append",
+     L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200AD;;;AU)", false, false},
+    {"Everyone generic write", L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
+    {"inherit-only entry", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)",
+     false, true},
+    {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
+    {"Program Files", kProgramFilesSddl, false, true},
+};
+
+void PrintTo(const RuleCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class FolderRuleTest : public testing::TestWithParam<RuleCase> {};
+
+TEST_P(FolderRuleTest, StrictAndRelaxed) {
+  const RuleCase& c = GetParam();
+  UniqueLocalMemory descriptor;
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                     &converted, nullptr))
+      << ::GetLastError();
+  descriptor.reset(converted);
+  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), true), c.strict_passes) << "strict";
+  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), false), c.relaxed_passes) << "relaxed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors,
+                         FolderRuleTest,
+                         testing::ValuesIn(kRuleCases),
+                         [](const testing::TestParamInfo<RuleCase>& param_info) {
+                           std::string name;
+                           for (const char* p = param_info.param.name; *p != '\0'; ++p) {
+                             name.push_back(std::isalnum(static_cast<unsigned char>(*p)) ? *p
+                                                                                         : '_');
+                           }
+                           return name;
+                         });
+
+// Wine's SDDL parser turns "D:NO_ACCESS_CONTROL" into an empty DACL, so the null DACL
+// (present, but granting everyone everything) is built directly.
+TEST(FolderRuleTest, NullDaclFailsBothRules) {
+  SECURITY_DESCRIPTOR descriptor{};
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  PSID administrators = nullptr;
+  ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators));
+  UniqueLocalMemory owner(administrators);
+  ASSERT_TRUE(::SetSecurityDescriptorOwner(&descriptor, administrators, FALSE));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
+  ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, true));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, false));
+  // The same descriptor with the run folder's DACL passes: only the DACL made it fail.
+  const RunFolderDescriptor run = ConvertRunFolderSddl();
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL run_dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(run.get(), &present, &run_dacl, &defaulted));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, run_dacl, FALSE));
+  EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, true));
+}
+
+TEST(FolderRuleTest, RunFolderSddlConstantPassesStrict) {
+  const RunFolderDescriptor descriptor = ConvertRunFolderSddl();
+  EXPECT_TRUE(DescriptorPassesFolderRule(descriptor.get(), true));
+}
+
+struct PrincipalCase {
+  const wchar_t* sid;
+  bool trusted;
+};
+
+TEST(TrustedPrincipalTest, WellKnownAndTrustedInstaller) {
+  const PrincipalCase cases[] = {
+      {L"S-1-5-18", true},
+      {L"S-1-5-32-544", true},
+      {TI_SID, true},
+      {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", false},
+      {L"S-1-5-32-545", false},
+      {L"S-1-5-11", false},
+      {L"S-1-1-0", false},
+      {L"S-1-5-19", false},
+  };
+  for (const PrincipalCase& c : cases) {
+    PSID sid = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(c.sid, &sid));
+    UniqueLocalMemory owner(sid);
+    EXPECT_EQ(IsTrustedPrincipal(sid), c.trusted) << testing::PrintToString(std::wstring(c.sid));
+  }
+  EXPECT_FALSE(IsTrustedPrincipal(nullptr));
+}
+
+// An object that was never given a trusted descriptor carries Wine's own answer: the user
+// as owner. Both rules refuse it with the unsafe-permissions failure.
+TEST(CheckFolderSecurityTest, UnsecuredFolderIsRefused) {
+  ScratchFolder scratch;
+  UniqueHandle folder(::CreateFileW(scratch.path().c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(folder);
+  for (bool strict : {true, false}) {
+    try {
+      CheckFolderSecurity(folder.get(), strict);
+      ADD_FAILURE() << "accepted, strict=" << strict;
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.code, error::kAccessDenied);
+      EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
+    }
+  }
+}
+
+TEST(CheckFolderSecurityTest, HandleWithoutReadControlReportsTheReadError) {
+  ScratchFolder scratch;
+  UniqueHandle folder(::CreateFileW(scratch.path().c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(folder);
+  try {
+    CheckFolderSecurity(folder.get(), false);
+    ADD_FAILURE() << "accepted";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.code, error::kAccessDenied);
+    EXPECT_EQ(failure.message, message::kFolderSecurityUnreadable);
+  }
+}
+
+}  // namespace
+}  // namespace vexo
