@@ -112,12 +112,10 @@ std::uint32_t RunElevatedMode(const LaunchRequest& request) {
 
 // A normal start while a Host runs leads the customer back to that Host's window.
 void RefuseWhileHostRuns() {
-  HWND host_window = FindHostWindow();
-  if (host_window == nullptr) {
+  if (FindHostWindow() == nullptr) {
     return;
   }
-  ::ShowWindowAsync(host_window, SW_RESTORE);
-  ::SetForegroundWindow(host_window);
+  BringHostWindowForward();
   ThrowFailure(message::kCloseExistingHostFirst, error::kAlreadyExists);
 }
 
