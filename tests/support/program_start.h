@@ -50,7 +50,8 @@ class RunningProgram {
   RunningProgram(UniqueHandle process, std::uint32_t process_id)
       : process_(std::move(process)), process_id_(process_id) {}
   RunningProgram(RunningProgram&&) noexcept = default;
-  RunningProgram& operator=(RunningProgram&&) noexcept = default;
+  // No move assignment: it would drop a running process without terminating it.
+  RunningProgram& operator=(RunningProgram&&) = delete;
   ~RunningProgram();
 
   HANDLE handle() const noexcept { return process_.get(); }
