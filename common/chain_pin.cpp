@@ -50,7 +50,9 @@ void DirectoryChainPin::CloseInListOrder() noexcept {
 DirectoryChainPin PinFolderChain(std::wstring_view folder, bool check_security) {
   RequireLocalPath(folder);
   const PathParts parts = SplitRoot(folder);
-  std::wstring current = parts.root_name + parts.root_directory;
+  // A local path always has a drive and a root directory; the pinned paths use the one
+  // separator Windows reports in final paths.
+  std::wstring current = parts.root_name + kPreferredSeparator;
   DirectoryChainPin pin;
   for (const std::wstring& component : SplitComponents(parts.relative)) {
     if (component.empty()) {
