@@ -79,7 +79,7 @@ TEST(PinFolderChainTest, OpensEveryLevelBelowTheRootInOrder) {
   EXPECT_EQ(moved.paths(), expected);
 }
 
-TEST(PinFolderChainTest, LetterCaseAndTrailingSeparatorAreAccepted) {
+TEST(PinFolderChainTest, LetterCaseSeparatorsAndTrailingSeparatorAreAccepted) {
   ScratchFolder scratch;
   std::wstring upper = scratch.path();
   for (wchar_t& c : upper) {
@@ -87,6 +87,11 @@ TEST(PinFolderChainTest, LetterCaseAndTrailingSeparatorAreAccepted) {
   }
   EXPECT_EQ(PinFolderChain(upper, false).size(), 2u);
   EXPECT_EQ(PinFolderChain(scratch.path() + L"\\", false).size(), 2u);
+  std::wstring forward = scratch.path();
+  for (wchar_t& c : forward) {
+    c = c == L'\\' ? L'/' : c;
+  }
+  EXPECT_EQ(PinFolderChain(forward, false).size(), 2u);
 }
 
 // Folders nobody secured carry Wine's answer (the user as owner): the relaxed rule refuses
