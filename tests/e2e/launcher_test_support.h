@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "tests/support/box_expectations.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/program_start.h"
@@ -22,9 +23,8 @@ inline std::wstring SystemDescription(DWORD code) {
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = length != 0 ? std::wstring(buffer, length) : std::wstring();
-  ::LocalFree(buffer);
-  return text;
+  const UniqueLocalMemory owner(buffer);
+  return length != 0 ? std::wstring(buffer, length) : std::wstring();
 }
 
 // The text of a failure box: the sentence, then the code line with the system's words.

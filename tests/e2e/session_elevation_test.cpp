@@ -7,6 +7,8 @@
 // what Wine cannot show and how it is covered instead.
 #include <gtest/gtest.h>
 
+#include "common/handles.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -71,12 +73,11 @@ std::vector<std::wstring> ProcessArguments(std::uint32_t process_id) {
     return {};
   }
   int count = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(command_line.c_str(), &count);
+  const UniqueArgv argv(::CommandLineToArgvW(command_line.c_str(), &count));
   std::vector<std::wstring> arguments;
-  for (int i = 1; argv != nullptr && i < count; ++i) {
-    arguments.emplace_back(argv[i]);
+  for (int i = 1; argv && i < count; ++i) {
+    arguments.emplace_back(argv.get()[i]);
   }
-  ::LocalFree(argv);
   return arguments;
 }
 
