@@ -9,6 +9,7 @@
 #include "common/failure.h"
 #include "common/handles.h"
 #include "common/path.h"
+#include "launcher/launch_request.h"
 #include "launcher/messages.h"
 
 namespace vexo {
@@ -19,11 +20,8 @@ constexpr DWORD kMaxIntegrityLabelSize = 65536;
 constexpr DWORD kAdministratorsSidSize = 68;  // SECURITY_MAX_SID_SIZE
 constexpr DWORD kPumpIntervalMs = 250;
 constexpr int kMaxMessagesPerRound = 64;
-constexpr std::size_t kRunIdLength = 32;
 
 constexpr wchar_t kRunAsVerb[] = L"runas";
-constexpr wchar_t kPortableElevatedSwitch[] = L"--portable-elevated";
-constexpr wchar_t kCleanupElevatedSwitch[] = L"--cleanup-elevated";
 
 bool TokenIsElevated(HANDLE token) noexcept {
   TOKEN_ELEVATION elevation{};
@@ -69,29 +67,17 @@ bool TokenHasHighIntegrity(HANDLE token) noexcept {
   }
 }
 
-bool IsRunId(std::wstring_view run_id) noexcept {
-  if (run_id.size() != kRunIdLength) {
-    return false;
-  }
-  for (wchar_t c : run_id) {
-    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The parameters of the elevated instance: the deployment switch, or the cleanup switch, one
 // space and the run id. A run id is only ever 32 lower-case hex digits; anything else could
 // smuggle further arguments into an elevated process, so it is refused here as well.
 std::wstring ElevatedSwitchLine(std::wstring_view run_id) {
   if (run_id.empty()) {
-    return kPortableElevatedSwitch;
+    return kSwitchPortableElevated;
   }
   if (!IsRunId(run_id)) {
     ThrowFailure(message::kElevationCancelledOrFailed, error::kInvalidParameter);
   }
-  std::wstring line = kCleanupElevatedSwitch;
+  std::wstring line = kSwitchCleanupElevated;
   line += L' ';
   line += run_id;
   return line;

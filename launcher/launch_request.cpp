@@ -3,10 +3,6 @@
 namespace vexo {
 namespace {
 
-bool IsLowerHexDigit(wchar_t c) noexcept {
-  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
-}
-
 struct SwitchShape {
   const wchar_t* text;
   LaunchMode mode;
@@ -21,18 +17,6 @@ constexpr SwitchShape kSwitchShapes[] = {
 };
 
 }  // namespace
-
-bool IsRunId(std::wstring_view text) noexcept {
-  if (text.size() != kRunIdLength) {
-    return false;
-  }
-  for (wchar_t c : text) {
-    if (!IsLowerHexDigit(c)) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::optional<LaunchRequest> ParseLaunchRequest(std::span<const std::wstring> arguments) {
   if (arguments.empty() || arguments.size() > 3) {

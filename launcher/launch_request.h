@@ -6,14 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/run_id.h"
+
 namespace vexo {
 
 inline constexpr wchar_t kSwitchPortableElevated[] = L"--portable-elevated";
 inline constexpr wchar_t kSwitchVerifyPayload[] = L"--verify-payload";
 inline constexpr wchar_t kSwitchCleanup[] = L"--cleanup";
 inline constexpr wchar_t kSwitchCleanupElevated[] = L"--cleanup-elevated";
-
-inline constexpr std::size_t kRunIdLength = 32;
 
 enum class LaunchMode {
   kNormalStart,      // no arguments
@@ -27,9 +27,6 @@ struct LaunchRequest {
   LaunchMode mode;
   std::wstring run_id;  // empty for deployment, the run to clean up otherwise
 };
-
-// Exactly 32 characters, each 0-9 or a-f.
-bool IsRunId(std::wstring_view text) noexcept;
 
 // Reads the split command line (the program itself first). Switches are compared exactly
 // and case-sensitively; any shape other than the five modes gives nullopt.

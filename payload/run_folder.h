@@ -2,6 +2,8 @@
 // a run folder, and the security descriptor every folder and file of a run is created with.
 #pragma once
 
+#include "common/run_id.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -17,9 +19,6 @@ inline constexpr wchar_t kBaseFolderName[] = L"Vexo Remote Support Portable";
 // Administrators, read and execute for Users, each inherited by files and subfolders.
 inline constexpr wchar_t kRunFolderSddl[] =
     L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)";
-
-inline constexpr std::size_t kRunIdBytes = 16;
-inline constexpr std::size_t kRunIdLength = 2 * kRunIdBytes;
 
 // The run folder descriptor, converted from kRunFolderSddl and released with LocalFree.
 class RunFolderDescriptor {
