@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <objbase.h>
 #include <winsvc.h>
 
 #include "common/unique_resource.h"
@@ -68,6 +69,15 @@ struct KeyHandleTraits {
   static void Close(Type h) noexcept { ::BCryptDestroyKey(h); }
 };
 using UniqueKeyHandle = UniqueResource<KeyHandleTraits>;
+
+// Strings the shell allocates with CoTaskMemAlloc (known folder paths).
+struct CoTaskStringTraits {
+  using Type = PWSTR;
+  static inline const Type kNone = nullptr;
+  static bool IsValid(Type p) noexcept { return p != nullptr; }
+  static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
+};
+using UniqueCoTaskString = UniqueResource<CoTaskStringTraits>;
 
 // A loaded module (also one loaded as a data or image-resource file).
 struct ModuleTraits {

@@ -5,6 +5,7 @@
 
 #include "common/error_codes.h"
 #include "common/failure.h"
+#include "common/hex.h"
 #include "payload/messages.h"
 
 namespace vexo {
@@ -14,20 +15,9 @@ constexpr std::size_t kDigestBytes = 32;
 constexpr std::size_t kDigestHexLength = 64;
 constexpr ULONG kMaxHashObjectBytes = 65536;
 constexpr DWORD kFileReadChunkBytes = 65536;
-constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 bool Succeeded(NTSTATUS status) noexcept {
   return status >= 0;
-}
-
-std::string ToLowerHexDigest(const std::array<std::uint8_t, kDigestBytes>& digest) {
-  std::string text;
-  text.reserve(kDigestHexLength);
-  for (std::uint8_t byte : digest) {
-    text.push_back(kLowerHexDigits[byte >> 4]);
-    text.push_back(kLowerHexDigits[byte & 0x0F]);
-  }
-  return text;
 }
 
 // Only the letters A-F are folded: anything else that is not a lower-case hex digit can
@@ -91,7 +81,7 @@ void FinishAndCompareDigest(Sha256Hasher& hasher, const char* expected_digest) {
   if (!Succeeded(::BCryptFinishHash(hasher.hash(), digest.data(), kDigestBytes, 0))) {
     ThrowFailure(message::kDigestNotObtained, error::kInvalidData);
   }
-  if (ToLowerHexDigest(digest) != FoldHexLetters(expected_digest)) {
+  if (ToLowerHex(digest) != FoldHexLetters(expected_digest)) {
     ThrowFailure(message::kVersionMismatch, error::kInvalidData);
   }
 }

@@ -11,22 +11,13 @@
 
 #include "common/error_codes.h"
 #include "common/failure.h"
+#include "common/hex.h"
 #include "common/path.h"
 #include "payload/file_messages.h"
 
 namespace vexo {
 namespace {
 
-// Strings the shell allocates with CoTaskMemAlloc.
-struct CoTaskMemoryTraits {
-  using Type = PWSTR;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type p) noexcept { return p != nullptr; }
-  static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
-};
-using UniqueCoTaskString = UniqueResource<CoTaskMemoryTraits>;
-
-constexpr wchar_t kLowerHexDigits[] = L"0123456789abcdef";
 constexpr DWORD kSddlRevision = SDDL_REVISION_1;
 
 }  // namespace
@@ -51,13 +42,7 @@ std::wstring NewRunId() {
   if (status < 0) {
     ThrowFailure(message::kRunIdNotCreated, error::kComFailure);
   }
-  std::wstring run_id;
-  run_id.reserve(kRunIdLength);
-  for (UCHAR byte : bytes) {
-    run_id.push_back(kLowerHexDigits[byte >> 4]);
-    run_id.push_back(kLowerHexDigits[byte & 0x0F]);
-  }
-  return run_id;
+  return ToLowerHexWide(bytes);
 }
 
 RunFolderDescriptor ConvertRunFolderSddl() {

@@ -1,7 +1,16 @@
-// The product's access to file and folder security, straight through Windows.
+// The product's access to file and folder security.
+//
+// In the test flavour VEXO_EMULATED_FILE_SECURITY, Windows is still asked for everything,
+// and the descriptors given at creation are also recorded and answered from the record,
+// because Wine forgets them (docs/emulated-file-security.md). The flavour touches only the
+// marked lines of this file.
 #include "payload/security_access.h"
 
 #include <aclapi.h>
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+#include "payload/emulated_security_store.h"
+#endif
 
 namespace vexo {
 namespace {
@@ -11,9 +20,29 @@ SECURITY_ATTRIBUTES AttributesFor(PSECURITY_DESCRIPTOR descriptor) {
   return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
 }
 
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+// Records the descriptor a folder was created with, on a handle of its own.
+bool RecordFolderDescriptor(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
+  UniqueHandle folder(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) {
+    return false;
+  }
+  emulated_security::RecordDescriptor(folder.get(), descriptor);
+  return true;
+}
+#endif
+
 }  // namespace
 
 DWORD ReadObjectSecurity(HANDLE object, UniqueLocalMemory& descriptor) {
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+  if (UniqueLocalMemory recorded = emulated_security::FindRecordedDescriptor(object)) {
+    descriptor = std::move(recorded);
+    return ERROR_SUCCESS;
+  }
+#endif
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR read = nullptr;
@@ -26,7 +55,15 @@ DWORD ReadObjectSecurity(HANDLE object, UniqueLocalMemory& descriptor) {
 
 bool CreateFolderWithDescriptor(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
   SECURITY_ATTRIBUTES attributes = AttributesFor(descriptor);
-  return ::CreateDirectoryW(path.c_str(), descriptor != nullptr ? &attributes : nullptr) != FALSE;
+  if (!::CreateDirectoryW(path.c_str(), descriptor != nullptr ? &attributes : nullptr)) {
+    return false;
+  }
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+  if (descriptor != nullptr) {
+    return RecordFolderDescriptor(path, descriptor);
+  }
+#endif
+  return true;
 }
 
 UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
@@ -35,15 +72,27 @@ UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
                                       DWORD flags_and_attributes,
                                       PSECURITY_DESCRIPTOR descriptor) {
   SECURITY_ATTRIBUTES attributes = AttributesFor(descriptor);
-  return UniqueHandle(::CreateFileW(path.c_str(), desired_access, share_mode,
-                                    descriptor != nullptr ? &attributes : nullptr, CREATE_NEW,
-                                    flags_and_attributes, nullptr));
+  UniqueHandle file(::CreateFileW(path.c_str(), desired_access, share_mode,
+                                  descriptor != nullptr ? &attributes : nullptr, CREATE_NEW,
+                                  flags_and_attributes, nullptr));
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+  if (file && descriptor != nullptr) {
+    emulated_security::RecordDescriptor(file.get(), descriptor);
+  }
+#endif
+  return file;
 }
 
 bool SetDeleteDisposition(HANDLE object) {
   FILE_DISPOSITION_INFO disposition{TRUE};
-  return ::SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != FALSE;
+  if (!::SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+    return false;
+  }
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+  emulated_security::DropRecord(object);
+#endif
+  return true;
 }
 
 }  // namespace vexo

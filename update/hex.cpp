@@ -5,8 +5,6 @@
 namespace vexo {
 namespace {
 
-constexpr char kLowerHexDigits[] = "0123456789abcdef";
-
 // The value of a lower-case hex digit, or -1.
 int LowerHexValue(char c) noexcept {
   if (c >= '0' && c <= '9') {
@@ -47,16 +45,6 @@ std::vector<std::uint8_t> DecodeLowerHex(std::string_view text) {
     bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
   }
   return bytes;
-}
-
-std::string ToLowerHex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t byte : bytes) {
-    text.push_back(kLowerHexDigits[byte >> 4]);
-    text.push_back(kLowerHexDigits[byte & 0x0f]);
-  }
-  return text;
 }
 
 }  // namespace vexo

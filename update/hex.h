@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex.h"  // ToLowerHex
+
 namespace vexo {
 
 // Whether `text` consists only of '0'-'9' and 'a'-'f' and has exactly `length` characters.
@@ -16,8 +18,5 @@ bool IsLowerHexOfLength(std::string_view text, std::size_t length) noexcept;
 // Even length, at least two characters, only '0'-'9' and 'a'-'f'; each pair is one byte,
 // high nibble first. Throws "update_validation_failed" otherwise.
 std::vector<std::uint8_t> DecodeLowerHex(std::string_view text);
-
-// Two lower-case hex digits per byte, high nibble first.
-std::string ToLowerHex(std::span<const std::uint8_t> bytes);
 
 }  // namespace vexo

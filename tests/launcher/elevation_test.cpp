@@ -1,6 +1,8 @@
 // The administrator check, the elevated re-start and the pumping wait, on real processes.
 #include <gtest/gtest.h>
 
+#include "tests/common/catch_failure.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -28,18 +30,6 @@ constexpr std::uint32_t kChildElevated = 0x101;
 constexpr std::uint32_t kChildReported = 0xC0FFEE;
 constexpr UINT kProbeMessage = WM_APP + 7;
 constexpr LRESULT kProbeAnswer = 0x5EED;
-
-// Runs `call` and returns the Failure it throws; fails the test when it throws none.
-template <typename Call>
-Failure CatchFailure(Call&& call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no Failure thrown";
-  return Failure{0, L""};
-}
 
 TEST(IsElevatedAdministratorTest, TrueInTheElevatedTestProcess) {
   EXPECT_TRUE(IsElevatedAdministrator());

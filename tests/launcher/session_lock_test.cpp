@@ -1,6 +1,8 @@
 // The session locks on real named mutexes of this Wine session.
 #include <gtest/gtest.h>
 
+#include "tests/common/catch_failure.h"
+
 #include <windows.h>
 
 #include <string>
@@ -27,17 +29,6 @@ bool MutexExists(bool keeper) {
   UniqueHandle probe(
       ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(CurrentSessionId(), keeper).c_str()));
   return probe.valid();
-}
-
-template <typename Call>
-Failure CatchFailure(Call&& call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no Failure thrown";
-  return Failure{0, L""};
 }
 
 TEST(AcquireSessionLockTest, HeldLockIsVisibleByItsSessionName) {

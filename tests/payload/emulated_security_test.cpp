@@ -17,6 +17,7 @@
 #include "payload/file_ops.h"
 #include "payload/folder_security.h"
 #include "payload/run_folder.h"
+#include "tests/common/catch_failure.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/security_tool/tool_runner.h"
 
@@ -24,15 +25,6 @@ namespace vexo {
 namespace {
 
 #define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
-
-Failure CaughtFailure(const std::function<void()>& operation) {
-  try {
-    operation();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  return Failure{0, L"<no failure>"};
-}
 
 class EmulatedSecurityTest : public testing::Test {
  protected:
@@ -66,10 +58,10 @@ TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
     ASSERT_EQ(RunSecurityTool(L"set " + Quoted(assets) + L" " + Quoted(tamper.sddl)), 0u);
     CheckFolderSecurity(run_handle.get(), true);
     CheckFolderSecurity(fonts_handle.get(), true);
-    const Failure failure = CaughtFailure([&] { CheckFolderSecurity(assets_handle.get(), true); });
+    const Failure failure = CatchFailure([&] { CheckFolderSecurity(assets_handle.get(), true); });
     EXPECT_EQ(failure.code, error::kAccessDenied);
     EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
-    const Failure reopened = CaughtFailure([&] { OpenProtectedFolder(assets, nullptr, false); });
+    const Failure reopened = CatchFailure([&] { OpenProtectedFolder(assets, nullptr, false); });
     EXPECT_EQ(reopened.code, error::kAccessDenied);
   }
 }
@@ -77,7 +69,7 @@ TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
 TEST_F(EmulatedSecurityTest, ExistingRunFolderIsNotReusedButTheBaseFolderIs) {
   const std::wstring run = JoinPath(base_.path(), NewRunId());
   OpenProtectedFolder(run, descriptor_.get(), true).reset();
-  const Failure failure = CaughtFailure([&] { OpenProtectedFolder(run, descriptor_.get(), true); });
+  const Failure failure = CatchFailure([&] { OpenProtectedFolder(run, descriptor_.get(), true); });
   EXPECT_EQ(failure.code, error::kAlreadyExists);
   EXPECT_EQ(failure.message, message::kProtectedFolderNotNew);
   EXPECT_TRUE(OpenProtectedFolder(run, descriptor_.get(), false));
@@ -91,7 +83,7 @@ TEST_F(EmulatedSecurityTest, FolderWithAnUnknownFileIsKept) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file);
   file.reset();
-  const Failure failure = CaughtFailure([&] { DeleteProtectedFolder(run); });
+  const Failure failure = CatchFailure([&] { DeleteProtectedFolder(run); });
   EXPECT_NE(failure.code, 0u);
   EXPECT_EQ(failure.message, message::kTemporaryFilesNotCleaned);
   EXPECT_TRUE(PathExists(unknown));
@@ -104,7 +96,7 @@ TEST_F(EmulatedSecurityTest, FolderWithAnUnknownFileIsKept) {
 TEST_F(EmulatedSecurityTest, UnrecordedFolderIsRefused) {
   const std::wstring plain = JoinPath(base_.path(), L"plain");
   ASSERT_TRUE(::CreateDirectoryW(plain.c_str(), nullptr));
-  const Failure failure = CaughtFailure([&] { OpenProtectedFolder(plain, nullptr, false); });
+  const Failure failure = CatchFailure([&] { OpenProtectedFolder(plain, nullptr, false); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
 }
@@ -114,7 +106,7 @@ TEST_F(EmulatedSecurityTest, SeededProgramFilesPassesRelaxedOnly) {
   const std::wstring program_files = GetProgramFilesFolder();
   DirectoryChainPin pin = PinFolderChain(program_files, true);
   ASSERT_EQ(pin.size(), 1u);
-  const Failure failure = CaughtFailure([&] { CheckFolderSecurity(pin.handle(0), true); });
+  const Failure failure = CatchFailure([&] { CheckFolderSecurity(pin.handle(0), true); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/catch_failure.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,18 +36,6 @@ std::filesystem::path TempDirectory() {
                                  (L"vexo-payload-test-" + std::to_wstring(::GetCurrentProcessId()));
   std::filesystem::create_directories(folder);
   return folder;
-}
-
-// Runs `action` and returns the Failure it throws; fails the test when none is thrown.
-template <typename Action>
-Failure CatchFailure(Action action) {
-  try {
-    action();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no Failure was thrown";
-  return Failure{0, L""};
 }
 
 struct DigestCase {

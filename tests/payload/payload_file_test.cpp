@@ -19,6 +19,7 @@
 #include "payload/messages.h"
 #include "payload/payload_check.h"
 #include "payload/run_folder.h"
+#include "tests/common/catch_failure.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/security_tool/tool_runner.h"
 
@@ -64,15 +65,6 @@ UniqueLocalMemory DescriptorFromSddl(const wchar_t* sddl) {
   return UniqueLocalMemory(converted);
 }
 
-Failure CaughtFailure(const std::function<void()>& operation) {
-  try {
-    operation();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  return Failure{0, L"<no failure>"};
-}
-
 // Every case runs with a store of its own, so tests never see each other's records.
 class PayloadFileTest : public testing::Test {
  protected:
@@ -92,7 +84,7 @@ TEST_F(PayloadFileTest, ExistingFileIsNeverOverwritten) {
   WriteNew(path_, "somebody else's file");
   const RunFolderDescriptor descriptor = ConvertRunFolderSddl();
   const Failure failure =
-      CaughtFailure([&] { DeployPayloadFile(run_folder_, kSample, descriptor.get()); });
+      CatchFailure([&] { DeployPayloadFile(run_folder_, kSample, descriptor.get()); });
   EXPECT_EQ(failure.code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
   EXPECT_EQ(failure.message, message::kPayloadFileNotNew);
   EXPECT_EQ(ReadAll(path_), "somebody else's file");
@@ -104,7 +96,7 @@ TEST_F(PayloadFileTest, FailureBeforeTheWriteHandleClosesLeavesNoFile) {
   const UniqueLocalMemory untrusted = DescriptorFromSddl(
       L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)(A;;FA;;;WD)");
   const Failure failure =
-      CaughtFailure([&] { DeployPayloadFile(run_folder_, kSample, untrusted.get()); });
+      CatchFailure([&] { DeployPayloadFile(run_folder_, kSample, untrusted.get()); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
   EXPECT_FALSE(PathExists(path_));
@@ -114,7 +106,7 @@ TEST_F(PayloadFileTest, SecondHardLinkIsNotDeleted) {
   WriteNew(path_, SampleBytes());
   ASSERT_TRUE(
       ::CreateHardLinkW(JoinPath(run_folder_, L"link.txt").c_str(), path_.c_str(), nullptr));
-  const Failure failure = CaughtFailure([&] { DeletePayloadFile(run_folder_, kSample); });
+  const Failure failure = CatchFailure([&] { DeletePayloadFile(run_folder_, kSample); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kLinkedOrChangedPath);
   EXPECT_TRUE(PathExists(path_));
@@ -126,7 +118,7 @@ TEST_F(PayloadFileTest, FileHeldLongerThanTheRetryLimitIsReported) {
   Failure failure{};
   {
     FileHeldByOtherProcess holder(path_, 7000);
-    failure = CaughtFailure([&] { DeletePayloadFile(run_folder_, kSample); });
+    failure = CatchFailure([&] { DeletePayloadFile(run_folder_, kSample); });
   }
   EXPECT_EQ(failure.code, error::kSharingViolation);
   EXPECT_EQ(failure.message, message::kFileNotOpenedForCleanup);
@@ -147,7 +139,7 @@ TEST_F(PayloadFileTest, DeployedFileIsPinnedAgainstOtherProcesses) {
     EXPECT_TRUE(PathExists(path_));
     // A second deployment of the same entry finds the file and leaves it alone.
     const Failure again =
-        CaughtFailure([&] { DeployPayloadFile(run_folder_, kSample, descriptor.get()); });
+        CatchFailure([&] { DeployPayloadFile(run_folder_, kSample, descriptor.get()); });
     EXPECT_EQ(again.message, message::kPayloadFileNotNew);
   }
   DeletePayloadFile(run_folder_, kSample);
@@ -166,7 +158,7 @@ TEST_F(PayloadFileTest, ChangedFileIsKept) {
   }
   std::string expected = SampleBytes();
   expected[0] = 'X';
-  const Failure failure = CaughtFailure([&] { DeletePayloadFile(run_folder_, kSample); });
+  const Failure failure = CatchFailure([&] { DeletePayloadFile(run_folder_, kSample); });
   EXPECT_EQ(failure.code, error::kInvalidData);
   EXPECT_EQ(failure.message, message::kVersionMismatch);
   EXPECT_EQ(ReadAll(path_), expected);
