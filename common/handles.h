@@ -21,6 +21,7 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
+// Directory searches: INVALID_HANDLE_VALUE is what a failed FindFirstFileW returns.
 struct FindHandleTraits {
   using Type = HANDLE;
   static inline const Type kNone = INVALID_HANDLE_VALUE;
@@ -29,72 +30,34 @@ struct FindHandleTraits {
 };
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 
-struct ServiceHandleTraits {
-  using Type = SC_HANDLE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+namespace close_function {
+
+inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE h) noexcept {
+  ::BCryptCloseAlgorithmProvider(h, 0);
+}
+inline void FreeArgv(LPWSTR* argv) noexcept {
+  ::LocalFree(argv);
+}
+
+}  // namespace close_function
+
+using UniqueServiceHandle = UniqueResource<NullableTraits<SC_HANDLE, &::CloseServiceHandle>>;
 
 // Memory the system allocated with LocalAlloc for us (FormatMessageW, SDDL conversion).
-struct LocalMemoryTraits {
-  using Type = HLOCAL;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::LocalFree(h); }
-};
-using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueLocalMemory = UniqueResource<NullableTraits<HLOCAL, &::LocalFree>>;
 
-struct AlgorithmHandleTraits {
-  using Type = BCRYPT_ALG_HANDLE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-using UniqueAlgorithmHandle = UniqueResource<AlgorithmHandleTraits>;
-
-struct HashHandleTraits {
-  using Type = BCRYPT_HASH_HANDLE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
-using UniqueHashHandle = UniqueResource<HashHandleTraits>;
-
-struct KeyHandleTraits {
-  using Type = BCRYPT_KEY_HANDLE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::BCryptDestroyKey(h); }
-};
-using UniqueKeyHandle = UniqueResource<KeyHandleTraits>;
+using UniqueAlgorithmHandle =
+    UniqueResource<NullableTraits<BCRYPT_ALG_HANDLE, &close_function::CloseAlgorithmProvider>>;
+using UniqueHashHandle = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
+using UniqueKeyHandle = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
 
 // Strings the shell allocates with CoTaskMemAlloc (known folder paths).
-struct CoTaskStringTraits {
-  using Type = PWSTR;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type p) noexcept { return p != nullptr; }
-  static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
-};
-using UniqueCoTaskString = UniqueResource<CoTaskStringTraits>;
+using UniqueCoTaskString = UniqueResource<NullableTraits<PWSTR, &::CoTaskMemFree>>;
 
 // A loaded module (also one loaded as a data or image-resource file).
-struct ModuleTraits {
-  using Type = HMODULE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueModule = UniqueResource<NullableTraits<HMODULE, &::FreeLibrary>>;
 
 // The argument array of CommandLineToArgvW.
-struct ArgvTraits {
-  using Type = LPWSTR*;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::LocalFree(h); }
-};
-using UniqueArgv = UniqueResource<ArgvTraits>;
+using UniqueArgv = UniqueResource<NullableTraits<LPWSTR*, &close_function::FreeArgv>>;
 
 }  // namespace vexo

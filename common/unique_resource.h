@@ -54,4 +54,14 @@ class UniqueResource {
   Type value_ = Traits::kNone;
 };
 
+// Traits for the common case: a pointer-like value whose only "none" is null, released by
+// one function of one argument.
+template <typename T, auto CloseFunction>
+struct NullableTraits {
+  using Type = T;
+  static inline const Type kNone = nullptr;
+  static bool IsValid(Type value) noexcept { return value != nullptr; }
+  static void Close(Type value) noexcept { CloseFunction(value); }
+};
+
 }  // namespace vexo

@@ -23,13 +23,7 @@ namespace {
 // The launcher loaded as an image resource file: no code of it runs.
 using UniqueDataModule = UniqueModule;
 
-struct IconTraits {
-  using Type = HICON;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyIcon(h); }
-};
-using UniqueIconHandle = UniqueResource<IconTraits>;
+using UniqueIconHandle = UniqueResource<NullableTraits<HICON, &::DestroyIcon>>;
 
 const wchar_t* LauncherImagePath() {
   return VEXO_LAUNCHER_IMAGE;

@@ -10,22 +10,13 @@ namespace vexo::test {
 
 using vexo::UniqueModule;
 
-struct WindowsHookTraits {
-  using Type = HHOOK;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::UnhookWindowsHookEx(h); }
-};
-using UniqueWindowsHook = UniqueResource<WindowsHookTraits>;
+using UniqueWindowsHook = UniqueResource<NullableTraits<HHOOK, &::UnhookWindowsHookEx>>;
 
 // A pending resource update. Dropping it discards the changes; committing is
 // EndUpdateResourceW(release(), FALSE).
-struct ResourceUpdateTraits {
-  using Type = HANDLE;
-  static inline const Type kNone = nullptr;
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::EndUpdateResourceW(h, TRUE); }
-};
-using UniqueResourceUpdate = UniqueResource<ResourceUpdateTraits>;
+inline void DiscardResourceUpdate(HANDLE update) noexcept {
+  ::EndUpdateResourceW(update, TRUE);
+}
+using UniqueResourceUpdate = UniqueResource<NullableTraits<HANDLE, &DiscardResourceUpdate>>;
 
 }  // namespace vexo::test
