@@ -10,6 +10,10 @@ namespace vexo {
 
 inline constexpr wchar_t kPreferredSeparator = L'\\';
 
+// Characters of the longest path Windows hands out (module names, final paths), with room for
+// the terminator; a result of this length or more was cut.
+inline constexpr unsigned long kLongPathCapacity = 32768;
+
 struct PathParts {
   std::wstring root_name;       // "C:", "\\server", "\\?", "\\.", "\??" or empty
   std::wstring root_directory;  // the separators right after the root name, as written

@@ -5,7 +5,12 @@
 // a value is released; a value for which Traits::IsValid is false is never released. The
 // holder moves and never copies, so every handle has exactly one owner. Per-type traits
 // live beside the code that uses the handle kind (see common/handles.h for the common ones).
+//
+// Releasing never changes the thread's last error: a holder that goes out of scope while a
+// failure is being raised must not overwrite the code the failure reports.
 #pragma once
+
+#include <windows.h>
 
 #include <utility>
 
@@ -33,11 +38,14 @@ class UniqueResource {
   bool valid() const noexcept { return Traits::IsValid(value_); }
   explicit operator bool() const noexcept { return valid(); }
 
-  // Releases the current value (if any) and takes ownership of `value`.
+  // Releases the current value (if any) and takes ownership of `value`. The last error is
+  // the same afterwards as before.
   void reset(Type value = Traits::kNone) noexcept {
     Type old = std::exchange(value_, value);
     if (Traits::IsValid(old)) {
+      const DWORD last_error = ::GetLastError();
       Traits::Close(old);
+      ::SetLastError(last_error);
     }
   }
 

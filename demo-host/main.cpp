@@ -2,9 +2,11 @@
 // user (or a test) closes it, then the process ends with exit code 0.
 #include <windows.h>
 
+#include "common/product.h"
+
 namespace {
 
-constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
+using vexo::product::kHostWindowClass;
 constexpr wchar_t kHostWindowTitle[] = L"Vexo Host";
 constexpr int kHostWindowWidth = 480;
 constexpr int kHostWindowHeight = 320;

@@ -1,5 +1,7 @@
 #include "launcher/elevation.h"
 
+#include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>
@@ -8,9 +10,13 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
+#include "common/last_error.h"
 #include "common/path.h"
+#include "deploy/messages.h"
 #include "launcher/launch_request.h"
 #include "launcher/messages.h"
+#include "run/run_id.h"
+#include "system/process_wait.h"
 
 namespace vexo {
 namespace {
@@ -18,8 +24,6 @@ namespace {
 constexpr DWORD kHighIntegrityRid = 0x3000;
 constexpr DWORD kMaxIntegrityLabelSize = 65536;
 constexpr DWORD kAdministratorsSidSize = 68;  // SECURITY_MAX_SID_SIZE
-constexpr DWORD kPumpIntervalMs = 250;
-constexpr int kMaxMessagesPerRound = 64;
 
 constexpr wchar_t kRunAsVerb[] = L"runas";
 
@@ -70,10 +74,11 @@ bool TokenHasHighIntegrity(HANDLE token) noexcept {
 // The parameters of the elevated instance: the deployment switch, or the cleanup switch, one
 // space and the run id. A run id is only ever 32 lower-case hex digits; anything else could
 // smuggle further arguments into an elevated process, so it is refused here as well.
-std::wstring ElevatedSwitchLine(std::wstring_view run_id) {
-  if (run_id.empty()) {
+std::wstring ElevatedSwitchLine(const LaunchRequest& request) {
+  if (request.mode != LaunchMode::kCleanupRequest) {
     return kSwitchPortableElevated;
   }
+  const std::wstring& run_id = request.run_id;
   if (!IsRunId(run_id)) {
     ThrowFailure(message::kElevationCancelledOrFailed, error::kInvalidParameter);
   }
@@ -81,23 +86,6 @@ std::wstring ElevatedSwitchLine(std::wstring_view run_id) {
   line += L' ';
   line += run_id;
   return line;
-}
-
-// Serves at most 64 queued messages of this thread (any window, and thread messages), so
-// message boxes and windows of the thread, and messages sent by other processes, are handled.
-void DispatchQueuedMessages() {
-  MSG msg{};
-  for (int i = 0; i < kMaxMessagesPerRound; ++i) {
-    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      break;
-    }
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-}
-
-bool ProcessHasEnded(HANDLE process) noexcept {
-  return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -111,8 +99,8 @@ bool IsElevatedAdministrator() noexcept {
          TokenHasHighIntegrity(token.get());
 }
 
-std::uint32_t RelaunchElevated(std::wstring_view launcher_path, std::wstring_view run_id) {
-  const std::wstring parameters = ElevatedSwitchLine(run_id);
+std::uint32_t RelaunchElevated(std::wstring_view launcher_path, const LaunchRequest& request) {
+  const std::wstring parameters = ElevatedSwitchLine(request);
   const std::wstring file(launcher_path);
   const std::wstring directory = ParentPath(launcher_path);
 
@@ -127,39 +115,14 @@ std::uint32_t RelaunchElevated(std::wstring_view launcher_path, std::wstring_vie
   info.lpDirectory = directory.c_str();
   info.nShow = SW_HIDE;
   if (!::ShellExecuteExW(&info)) {
-    ThrowFailure(message::kElevationCancelledOrFailed, ::GetLastError());
+    ThrowLastError(message::kElevationCancelledOrFailed);
   }
   const DWORD start_error = ::GetLastError();
   UniqueHandle process(info.hProcess);
   if (!process) {
     ThrowFailure(message::kElevatedStartUnconfirmed, start_error);
   }
-  return WaitForProcessPumping(process.get(), kNoTimeLimit);
-}
-
-std::uint32_t WaitForProcessPumping(HANDLE process, std::uint32_t limit_ms) {
-  const ULONGLONG start = ::GetTickCount64();
-  DWORD result = ::MsgWaitForMultipleObjects(1, &process, FALSE, kPumpIntervalMs, QS_ALLINPUT);
-  while (result != WAIT_OBJECT_0) {
-    if (result == WAIT_FAILED) {
-      ThrowFailure(message::kWaitForEndFailed, ::GetLastError());
-    }
-    if (limit_ms != kNoTimeLimit && ::GetTickCount64() - start >= limit_ms) {
-      // The process may have ended since the wait returned; an ended process is never
-      // reported as a time-out.
-      if (ProcessHasEnded(process)) {
-        break;
-      }
-      ThrowFailure(message::kPreparationTimedOut, error::kTimeout);
-    }
-    DispatchQueuedMessages();
-    result = ::MsgWaitForMultipleObjects(1, &process, FALSE, kPumpIntervalMs, QS_ALLINPUT);
-  }
-  DWORD exit_code = 0;
-  if (!::GetExitCodeProcess(process, &exit_code)) {
-    ThrowFailure(message::kRunResultUnknown, ::GetLastError());
-  }
-  return exit_code;
+  return WaitForProcessPumping(process.get(), kNoTimeLimit, message::kRemoteSupportWait);
 }
 
 }  // namespace vexo

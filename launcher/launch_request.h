@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/run_id.h"
+#include "run/run_id.h"
 
 namespace vexo {
 

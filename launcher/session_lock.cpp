@@ -4,8 +4,9 @@
 
 #include "common/error_codes.h"
 #include "common/failure.h"
+#include "common/last_error.h"
+#include "common/product.h"
 #include "launcher/messages.h"
-#include "launcher/product.h"
 
 namespace vexo {
 namespace {
@@ -29,21 +30,20 @@ void BringHostWindowForward() {
   }
 }
 
-void AcquireSessionLock(SessionLock& lock, bool keeper) {
-  const std::wstring name = SessionLockName(QueryCustomerSessionId(), keeper);
+SessionLock AcquireSessionLock(SessionLockKind kind) {
+  const std::wstring name = SessionLockName(QueryCustomerSessionId(), kind);
 
   // Creation and the already-exists test are one atomic step: read the error at once.
-  lock.reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
-  const DWORD creation_error = ::GetLastError();
+  SessionLock lock(::CreateMutexW(nullptr, FALSE, name.c_str()));
   if (!lock) {
-    lock.reset();
-    ThrowFailure(message::kDuplicateStateUnknown, creation_error);
+    ThrowLastError(message::kDuplicateStateUnknown);
   }
-  if (creation_error == ERROR_ALREADY_EXISTS) {
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
     BringHostWindowForward();
     lock.reset();
     ThrowFailure(message::kAlreadyRunning, error::kAlreadyExists);
   }
+  return lock;
 }
 
 }  // namespace vexo

@@ -13,12 +13,11 @@ namespace vexo {
 
 using SessionLock = UniqueHandle;
 
-// Creates the session's launcher lock (keeper false) or keeper lock (keeper true) and stores
-// its handle in `lock`. Throws Failure 5 when the session cannot be determined or is the
-// services session 0, the creation error when the mutex cannot be created, and 183 when
-// another process already holds the lock (after bringing an existing Host window forward).
-// On every failure after the creation the holder is empty.
-void AcquireSessionLock(SessionLock& lock, bool keeper);
+// Creates the session's lock of `kind` and returns it held. Throws Failure 5 when the session
+// cannot be determined or is the services session 0, the creation error when the mutex cannot
+// be created, and 183 when another process already holds the lock (after bringing an existing
+// Host window forward); the handle is closed before the failure leaves.
+SessionLock AcquireSessionLock(SessionLockKind kind);
 
 // Restores a running Host's window (if any) and brings it to the foreground.
 void BringHostWindowForward();

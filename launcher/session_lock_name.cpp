@@ -4,8 +4,8 @@
 
 namespace vexo {
 
-std::wstring SessionLockName(std::uint32_t session_id, bool keeper) {
-  std::wstring name = keeper ? kKeeperLockPrefix : kLauncherLockPrefix;
+std::wstring SessionLockName(std::uint32_t session_id, SessionLockKind kind) {
+  std::wstring name = kind == SessionLockKind::kKeeper ? kKeeperLockPrefix : kLauncherLockPrefix;
   name += DecimalText(session_id);
   return name;
 }

@@ -19,7 +19,10 @@ inline constexpr wchar_t kVerifiedFileSeekFailed[] = L"검증 파일 위치를 �
 inline constexpr wchar_t kVerifiedFileReadFailed[] = L"검증 파일을 읽지 못했습니다.";
 inline constexpr wchar_t kVerifiedFileRewindFailed[] = L"검증 파일 위치를 복구하지 못했습니다.";
 
-inline constexpr wchar_t kDeploymentNotInThisBuild[] =
-    L"이 실행 파일에는 아직 Host 배포 기능이 포함되어 있지 않습니다.";
+// Payload files.
+inline constexpr wchar_t kPayloadFileNotNew[] =
+    L"내장 파일을 새로 배치하지 못했습니다. 기존 파일은 덮어쓰지 않습니다.";
+inline constexpr wchar_t kPayloadFileNotSaved[] = L"내장 파일 저장을 완료하지 못했습니다.";
+inline constexpr wchar_t kFileNotOpenedForCleanup[] = L"임시 파일을 정리하기 위해 열지 못했습니다.";
 
 }  // namespace vexo::message

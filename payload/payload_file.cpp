@@ -1,13 +1,18 @@
-// Payload files: written new from the verified resource, proven on disk, pinned, and removed
-// only while they still carry the catalogue digest.
+#include "payload/payload_file.h"
+
+#include <string>
+
 #include "common/failure.h"
+#include "common/last_error.h"
 #include "common/path.h"
-#include "payload/file_messages.h"
-#include "payload/file_open_parameters.h"
-#include "payload/file_ops.h"
-#include "payload/folder_security.h"
+#include "fs/file_identity.h"
+#include "fs/file_pin.h"
+#include "fs/folder_security.h"
+#include "fs/messages.h"
+#include "fs/open_parameters.h"
+#include "fs/security_access.h"
+#include "payload/messages.h"
 #include "payload/payload_check.h"
-#include "payload/security_access.h"
 
 namespace vexo {
 namespace {
@@ -15,17 +20,9 @@ namespace {
 // One synchronous write of all bytes, then a flush to the disk.
 void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
   DWORD written = 0;
-  if (!::WriteFile(file, payload.data, payload.size, &written, nullptr)) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kPayloadFileNotSaved, error);
-  }
-  if (written != payload.size) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kPayloadFileNotSaved, error);
-  }
-  if (!::FlushFileBuffers(file)) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kPayloadFileNotSaved, error);
+  if (!::WriteFile(file, payload.data, payload.size, &written, nullptr) ||
+      written != payload.size || !::FlushFileBuffers(file)) {
+    ThrowLastError(message::kPayloadFileNotSaved);
   }
 }
 
@@ -36,8 +33,8 @@ void WriteAndVerifyNewFile(HANDLE file,
                            const PayloadEntry& entry,
                            const PayloadView& payload) {
   try {
-    CheckHandleIdentity(file, path, false);
-    CheckFolderSecurity(file, true);
+    CheckHandleIdentity(file, path, ObjectKind::kFile);
+    CheckFolderSecurity(file, FolderRule::kStrict);
     WritePayloadBytes(file, payload);
     VerifyFileDigest(file, entry.expected_digest);
   } catch (...) {
@@ -74,12 +71,11 @@ UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
         path, kDeployPayloadFile.desired_access, kDeployPayloadFile.share_mode,
         kDeployPayloadFile.flags_and_attributes, descriptor);
     if (!written) {
-      const DWORD error = ::GetLastError();
-      ThrowFailure(message::kPayloadFileNotNew, error);
+      ThrowLastError(message::kPayloadFileNotNew);
     }
     WriteAndVerifyNewFile(written.get(), path, entry, payload);
   }
-  UniqueHandle pinned = PinFileForReading(path, true);
+  UniqueHandle pinned = PinFileForReading(path, PinSecurity::kStrictRule);
   VerifyFileDigest(pinned.get(), entry.expected_digest);
   return pinned;
 }
@@ -87,12 +83,11 @@ UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
 void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry) {
   const std::wstring path = JoinPath(run_folder, entry.relative_path);
   UniqueHandle file = OpenForDeletionWithRetry(path);
-  CheckHandleIdentity(file.get(), path, false);
-  CheckFolderSecurity(file.get(), true);
+  CheckHandleIdentity(file.get(), path, ObjectKind::kFile);
+  CheckFolderSecurity(file.get(), FolderRule::kStrict);
   VerifyFileDigest(file.get(), entry.expected_digest);
   if (!SetDeleteDisposition(file.get())) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kTemporaryFilesNotCleaned, error);
+    ThrowLastError(message::kTemporaryFilesNotCleaned);
   }
   // Closing the handle removes the file.
 }

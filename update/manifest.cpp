@@ -1,11 +1,13 @@
 #include "update/manifest.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "update/hex.h"
+#include "common/hex.h"
 #include "update/strict_json.h"
 #include "update/update_error.h"
 #include "update/version.h"
@@ -91,6 +93,12 @@ void CheckProgramFile(const json& file, VerifiedManifest& result) {
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> DecodeLowerHex(std::string_view text) {
+  std::optional<std::vector<std::uint8_t>> bytes = ParseLowerHex(text);
+  Require(bytes.has_value());
+  return std::move(*bytes);
+}
 
 std::uint64_t UnixSecondsFromFileTime(std::uint64_t file_time) {
   Require(file_time >= kUnixEpochAsFileTime);

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexo {
 
@@ -66,6 +67,10 @@ struct ManifestTrust {
   ManifestSignatureCheck check_signature;
   SystemFileTimeClock read_clock;
 };
+
+// Even length, at least two characters, only '0'-'9' and 'a'-'f'; each pair is one byte, high
+// nibble first. Raises "update_validation_failed" for any other text.
+std::vector<std::uint8_t> DecodeLowerHex(std::string_view text);
 
 // Whole seconds since 1970 for a FILETIME. A clock before 1970 cannot date anything:
 // "update_validation_failed".

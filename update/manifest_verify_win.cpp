@@ -13,14 +13,6 @@
 namespace vexo {
 namespace {
 
-// MinGW-w64's headers lack the pseudo-handle of the built-in SHA-256 provider.
-#ifndef BCRYPT_SHA256_ALG_HANDLE
-const BCRYPT_ALG_HANDLE kSha256AlgorithmHandle =
-    reinterpret_cast<BCRYPT_ALG_HANDLE>(static_cast<ULONG_PTR>(0x41));
-#else
-const BCRYPT_ALG_HANDLE kSha256AlgorithmHandle = BCRYPT_SHA256_ALG_HANDLE;
-#endif
-
 bool Succeeded(NTSTATUS status) noexcept {
   return status >= 0;
 }
@@ -36,18 +28,8 @@ PUCHAR InputBytes(const void* data) noexcept {
 
 }  // namespace
 
-std::array<std::uint8_t, kSha256Bytes> Sha256Bytes(std::span<const std::uint8_t> bytes) {
-  if (!FitsUlong(bytes.size())) {
-    ThrowUpdateValidationFailed();
-  }
-  std::array<std::uint8_t, kSha256Bytes> digest{};
-  const NTSTATUS status =
-      ::BCryptHash(kSha256AlgorithmHandle, nullptr, 0, InputBytes(bytes.data()),
-                   static_cast<ULONG>(bytes.size()), digest.data(), kSha256Bytes);
-  if (!Succeeded(status)) {
-    ThrowUpdateValidationFailed();
-  }
-  return digest;
+Sha256Digest UpdateSha256(std::span<const std::uint8_t> bytes) {
+  return Sha256Bytes(bytes, [](Sha256Step) { ThrowUpdateValidationFailed(); });
 }
 
 bool VerifyEcdsaP256Signature(std::span<const std::uint8_t> public_key_blob,
@@ -56,7 +38,7 @@ bool VerifyEcdsaP256Signature(std::span<const std::uint8_t> public_key_blob,
   if (!FitsUlong(public_key_blob.size()) || !FitsUlong(signature.size())) {
     return false;
   }
-  const std::array<std::uint8_t, kSha256Bytes> digest = Sha256Bytes(
+  const Sha256Digest digest = UpdateSha256(
       std::span(reinterpret_cast<const std::uint8_t*>(signed_bytes.data()), signed_bytes.size()));
 
   UniqueAlgorithmHandle provider;

@@ -2,20 +2,17 @@
 // clock, and the build's compiled-in update signing key.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "common/sha256.h"
 #include "update/manifest.h"
 
 namespace vexo {
 
-inline constexpr std::size_t kSha256Bytes = 32;
-
-// The one-shot CNG hash on the built-in SHA-256 algorithm handle.
-// Raises "update_validation_failed" when CNG fails.
-std::array<std::uint8_t, kSha256Bytes> Sha256Bytes(std::span<const std::uint8_t> bytes);
+// SHA-256 of `bytes` (one-shot CNG); raises "update_validation_failed" when CNG fails.
+Sha256Digest UpdateSha256(std::span<const std::uint8_t> bytes);
 
 // Imports the 72-byte ECCPUBLICBLOB and verifies the 64-byte P1363 signature over the
 // SHA-256 of `signed_bytes`. False when the provider does not open, the key does not import

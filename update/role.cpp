@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/ascii.h"
+
 namespace vexo {
 namespace {
 
@@ -15,31 +17,14 @@ constexpr std::array<RoleEntry, 5> kRoleTable = {{
 
 constexpr std::wstring_view kExeSuffix = L".exe";
 
-wchar_t FoldAsciiCase(wchar_t c) noexcept {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// Case folding of the default C locale: only A-Z fold, as _wcsicmp does there.
-bool EqualIgnoringAsciiCase(std::wstring_view left, std::wstring_view right) noexcept {
-  if (left.size() != right.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    if (FoldAsciiCase(left[i]) != FoldAsciiCase(right[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool StartsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix) noexcept {
   return text.size() >= prefix.size() &&
-         EqualIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool EndsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view suffix) noexcept {
   return text.size() >= suffix.size() &&
-         EqualIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
+         EqualsIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The collector pattern "<stem>(?:-[0-9.]+)?\.exe", matched by hand: a library regex engine
@@ -49,7 +34,7 @@ bool MatchesCollectorPattern(std::wstring_view name, std::wstring_view stem) noe
     return false;
   }
   std::wstring_view rest = name.substr(stem.size());
-  if (EqualIgnoringAsciiCase(rest, kExeSuffix)) {
+  if (EqualsIgnoringAsciiCase(rest, kExeSuffix)) {
     return true;
   }
   if (rest.empty() || rest.front() != L'-' || !EndsWithIgnoringAsciiCase(rest, kExeSuffix)) {
@@ -95,7 +80,7 @@ bool ExecutableMatchesRole(std::string_view role, std::wstring_view executable_p
   const std::wstring_view name = LastPathComponent(executable_path);
   switch (entry->name_rule) {
     case RoleNameRule::kExactName:
-      return EqualIgnoringAsciiCase(name, entry->file_name);
+      return EqualsIgnoringAsciiCase(name, entry->file_name);
     case RoleNameRule::kCollectorNamePattern:
       return MatchesCollectorPattern(name, entry->file_name);
   }

@@ -8,13 +8,16 @@
 #include <utility>
 #include <vector>
 
-#include "common/chain_pin.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/messages.h"
 #include "common/path.h"
-#include "payload/file_messages.h"
-#include "payload/file_ops.h"
+#include "fs/chain_pin.h"
+#include "fs/file_identity.h"
+#include "fs/file_pin.h"
+#include "fs/messages.h"
+#include "fs/protected_folder.h"
+#include "payload/payload_file.h"
 #include "tests/common/scratch_folder.h"
 
 namespace vexo {
@@ -52,7 +55,7 @@ TEST(PinFolderChainTest, RefusedPaths) {
   };
   for (const RefusedCase& c : cases) {
     try {
-      PinFolderChain(c.path, false);
+      PinFolderChain(c.path, ChainSecurity::kIdentityOnly);
       ADD_FAILURE() << "pinned " << testing::PrintToString(std::wstring(c.path));
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.code, c.code) << testing::PrintToString(std::wstring(c.path));
@@ -66,7 +69,7 @@ TEST(PinFolderChainTest, RefusedPaths) {
 TEST(PinFolderChainTest, OpensEveryLevelBelowTheRootInOrder) {
   ScratchFolder scratch;
   const std::wstring first_level = ParentPath(scratch.path());
-  DirectoryChainPin pin = PinFolderChain(scratch.path(), false);
+  DirectoryChainPin pin = PinFolderChain(scratch.path(), ChainSecurity::kIdentityOnly);
   ASSERT_EQ(pin.size(), 2u);
   const std::vector<std::wstring> expected = {first_level, scratch.path()};
   EXPECT_EQ(pin.paths(), expected);
@@ -85,13 +88,13 @@ TEST(PinFolderChainTest, LetterCaseSeparatorsAndTrailingSeparatorAreAccepted) {
   for (wchar_t& c : upper) {
     c = static_cast<wchar_t>(std::towupper(c));
   }
-  EXPECT_EQ(PinFolderChain(upper, false).size(), 2u);
-  EXPECT_EQ(PinFolderChain(scratch.path() + L"\\", false).size(), 2u);
+  EXPECT_EQ(PinFolderChain(upper, ChainSecurity::kIdentityOnly).size(), 2u);
+  EXPECT_EQ(PinFolderChain(scratch.path() + L"\\", ChainSecurity::kIdentityOnly).size(), 2u);
   std::wstring forward = scratch.path();
   for (wchar_t& c : forward) {
     c = c == L'\\' ? L'/' : c;
   }
-  EXPECT_EQ(PinFolderChain(forward, false).size(), 2u);
+  EXPECT_EQ(PinFolderChain(forward, ChainSecurity::kIdentityOnly).size(), 2u);
 }
 
 // Folders nobody secured carry Wine's answer (the user as owner): the relaxed rule refuses
@@ -99,7 +102,7 @@ TEST(PinFolderChainTest, LetterCaseSeparatorsAndTrailingSeparatorAreAccepted) {
 TEST(PinFolderChainTest, SecurityCheckRefusesUnsecuredFolders) {
   ScratchFolder scratch;
   try {
-    PinFolderChain(scratch.path(), true);
+    PinFolderChain(scratch.path(), ChainSecurity::kRelaxedRule);
     ADD_FAILURE() << "pinned";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code, error::kAccessDenied);

@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/product.h"
 #include "launcher/messages.h"
-#include "launcher/product.h"
 #include "launcher/session_lock_name.h"
 #include "tests/e2e/launcher_test_support.h"
 
@@ -41,7 +41,7 @@ std::uint32_t CurrentSessionId() {
 }
 
 // Whether the session lock exists, as any other process of the session would see it.
-bool SessionLockHeld(bool keeper) {
+bool SessionLockHeld(SessionLockKind keeper) {
   UniqueHandle probe(
       ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(CurrentSessionId(), keeper).c_str()));
   return probe.valid();
@@ -201,10 +201,10 @@ TEST_P(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
                  launcher_ids.count(box->process_id) == 0) {
         if (!held_approval) {
           held_approval = box;
-          EXPECT_TRUE(SessionLockHeld(/*keeper=*/false));
+          EXPECT_TRUE(SessionLockHeld(SessionLockKind::kLauncher));
         }
         if (others_ended()) {
-          EXPECT_TRUE(SessionLockHeld(/*keeper=*/false));
+          EXPECT_TRUE(SessionLockHeld(SessionLockKind::kLauncher));
           answered.insert(window);
           PressBoxButton(*box, IDOK);
         }
@@ -231,7 +231,7 @@ TEST_P(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
   EXPECT_EQ(exit_codes[5], 1);
   EXPECT_EQ(exit_codes[183], count - 1);
   EXPECT_EQ(refused_launchers.size(), static_cast<std::size_t>(count - 1));
-  EXPECT_FALSE(SessionLockHeld(/*keeper=*/false));
+  EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, SimultaneousLaunchersTest, ::testing::Values(2, 10));
@@ -329,7 +329,7 @@ TEST(HostWindowAtStartTest, HeldLauncherLockGivesTheLockMessage) {
   HostWindowThread host;
   ASSERT_NE(host.window(), nullptr);
   UniqueHandle other_launcher(::CreateMutexW(
-      nullptr, FALSE, SessionLockName(CurrentSessionId(), /*keeper=*/false).c_str()));
+      nullptr, FALSE, SessionLockName(CurrentSessionId(), SessionLockKind::kLauncher).c_str()));
   ASSERT_TRUE(other_launcher);
   const LauncherCopy launcher(L"host-window-locked");
   BoxScript script;
@@ -346,7 +346,7 @@ TEST(HostWindowAtStartTest, HeldLauncherLockGivesTheLockMessage) {
 // An elevated normal start takes the launcher lock and then the keeper lock: whichever of the
 // two another process holds, the start meets it with the lock message.
 TEST(ElevatedStartLocksTest, EitherLockHeldElsewhereRefusesTheStart) {
-  for (bool keeper : {false, true}) {
+  for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
     UniqueHandle other(
         ::CreateMutexW(nullptr, FALSE, SessionLockName(CurrentSessionId(), keeper).c_str()));
     ASSERT_TRUE(other);
@@ -354,8 +354,8 @@ TEST(ElevatedStartLocksTest, EitherLockHeldElsewhereRefusesTheStart) {
     BoxScript script;
     script.ExpectOk(BoxIcon::kInformation, FailureBoxText(message::kAlreadyRunning, 183));
     const ScriptedRun run = launcher.Run({}, std::move(script));
-    EXPECT_TRUE(BoxesAsScripted(run)) << "keeper=" << keeper;
-    EXPECT_EQ(run.result.exit_code, 183u) << "keeper=" << keeper;
+    EXPECT_TRUE(BoxesAsScripted(run)) << "lock " << static_cast<int>(keeper);
+    EXPECT_EQ(run.result.exit_code, 183u) << "lock " << static_cast<int>(keeper);
   }
 }
 
@@ -370,7 +370,7 @@ TEST(CleanupConfirmationTest, AnsweredNoEndsWith1223AndNothingElse) {
     EXPECT_TRUE(BoxesAsScripted(run));
     EXPECT_EQ(run.result.exit_code, 1223u);
     EXPECT_TRUE(NoLauncherRuns(launcher.path()));
-    EXPECT_FALSE(SessionLockHeld(/*keeper=*/false));
+    EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
   }
 }
 
@@ -402,8 +402,8 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
         instance.parent_id = ParentProcessIds()[box.process_id];
         instance.image = ProcessImage(box.process_id);
         instance.arguments = ProcessArguments(box.process_id);
-        instance.launcher_lock_held = SessionLockHeld(/*keeper=*/false);
-        instance.keeper_lock_held = SessionLockHeld(/*keeper=*/true);
+        instance.launcher_lock_held = SessionLockHeld(SessionLockKind::kLauncher);
+        instance.keeper_lock_held = SessionLockHeld(SessionLockKind::kKeeper);
       }
       return IDOK;
     });
@@ -426,7 +426,7 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
     // The confirmation (cleanup only) and the instance's refusal; none from the parent after.
     EXPECT_EQ(boxes.size(), c.arguments.empty() ? 1u : 2u)
         << label << testing::PrintToString(boxes);
-    EXPECT_FALSE(SessionLockHeld(/*keeper=*/false)) << label;
+    EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher)) << label;
   }
 }
 

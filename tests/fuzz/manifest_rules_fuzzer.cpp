@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "update/hex.h"
+#include "common/hex.h"
 #include "update/manifest.h"
 #include "update/version.h"
 

@@ -16,8 +16,10 @@
 #include "common/failure.h"
 #include "common/handles.h"
 #include "common/path.h"
+#include "deploy/messages.h"
 #include "launcher/elevation.h"
 #include "launcher/messages.h"
+#include "system/process_wait.h"
 #include "tests/launcher/child_process.h"
 
 namespace vexo {
@@ -37,12 +39,14 @@ TEST(IsElevatedAdministratorTest, TrueInTheElevatedTestProcess) {
 
 TEST(IsElevatedAdministratorTest, ChildWithOwnTokenIsElevated) {
   test::RunningProgram child = StartChild({L"elevated"});
-  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), kChildElevated);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit, message::kRemoteSupportWait),
+            kChildElevated);
 }
 
 TEST(IsElevatedAdministratorTest, ChildWithLimitedLinkedTokenIsNotElevated) {
   test::RunningProgram child = StartChild({L"elevated"}, test::TokenKind::kLimited);
-  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), kChildNotElevated);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit, message::kRemoteSupportWait),
+            kChildNotElevated);
 }
 
 TEST(WaitForProcessPumpingTest, PassesExitCodesThroughUnchanged) {
@@ -50,14 +54,16 @@ TEST(WaitForProcessPumpingTest, PassesExitCodesThroughUnchanged) {
                                  0x7FFFFFFF, 0x80000000, 0xC0000005, 0xFFFFFFFE, 0xFFFFFFFF};
   for (std::uint32_t code : codes) {
     test::RunningProgram child = StartChild({L"exit", DecimalText(code)});
-    EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), code);
+    EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit, message::kRemoteSupportWait),
+              code);
   }
 }
 
 TEST(WaitForProcessPumpingTest, ChildRunningPastTheLimitTimesOut) {
   test::RunningProgram child = StartChild({L"sleep", L"60000", L"0"});
   const ULONGLONG start = ::GetTickCount64();
-  const Failure failure = CatchFailure([&] { WaitForProcessPumping(child.handle(), 1000); });
+  const Failure failure = CatchFailure(
+      [&] { WaitForProcessPumping(child.handle(), 1000, message::kRemoteSupportWait); });
   const ULONGLONG waited = ::GetTickCount64() - start;
   EXPECT_EQ(failure.code, error::kTimeout);
   EXPECT_EQ(failure.message, message::kPreparationTimedOut);
@@ -72,17 +78,19 @@ TEST(WaitForProcessPumpingTest, EndedChildIsNeverATimeOut) {
   for (std::uint32_t limit : limits) {
     test::RunningProgram child = StartChild({L"exit", L"7"});
     ASSERT_EQ(::WaitForSingleObject(child.handle(), INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForProcessPumping(child.handle(), limit), 7u) << limit;
+    EXPECT_EQ(WaitForProcessPumping(child.handle(), limit, message::kRemoteSupportWait), 7u)
+        << limit;
   }
 }
 
 TEST(WaitForProcessPumpingTest, ChildEndingWithinTheLimitGivesItsCode) {
   test::RunningProgram child = StartChild({L"sleep", L"600", L"42"});
-  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000), 42u);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000, message::kRemoteSupportWait), 42u);
 }
 
 TEST(WaitForProcessPumpingTest, HandleThatCannotBeWaitedOnFails) {
-  const Failure failure = CatchFailure([] { WaitForProcessPumping(nullptr, 1000); });
+  const Failure failure =
+      CatchFailure([] { WaitForProcessPumping(nullptr, 1000, message::kRemoteSupportWait); });
   EXPECT_EQ(failure.code, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(failure.message, message::kWaitForEndFailed);
 }
@@ -103,7 +111,8 @@ TEST(WaitForProcessPumpingTest, UnreadableExitCodeFails) {
   } cases[] = {{set_event.get(), ERROR_INVALID_HANDLE},
                {synchronize_only.get(), ERROR_ACCESS_DENIED}};
   for (const auto& c : cases) {
-    const Failure failure = CatchFailure([&] { WaitForProcessPumping(c.handle, 1000); });
+    const Failure failure =
+        CatchFailure([&] { WaitForProcessPumping(c.handle, 1000, message::kRemoteSupportWait); });
     EXPECT_EQ(failure.code, c.expected_error);
     EXPECT_EQ(failure.message, message::kRunResultUnknown);
   }
@@ -153,7 +162,7 @@ TEST(WaitForProcessPumpingTest, ServesMessagesSentByAnotherProcess) {
                   DecimalText(kProbeMessage)});
   std::uint32_t exit_code = 0;
   try {
-    exit_code = WaitForProcessPumping(child.handle(), 20000);
+    exit_code = WaitForProcessPumping(child.handle(), 20000, message::kRemoteSupportWait);
   } catch (const Failure& failure) {
     child.Terminate();
     FAIL() << "wait failed with " << failure.code;
@@ -180,7 +189,7 @@ TEST(WaitForProcessPumpingTest, ServesSentAndPostedMessagesOfOtherThreads) {
   });
   std::uint32_t exit_code = 0;
   try {
-    exit_code = WaitForProcessPumping(child.handle(), 20000);
+    exit_code = WaitForProcessPumping(child.handle(), 20000, message::kRemoteSupportWait);
   } catch (const Failure& failure) {
     child.Terminate();
     ADD_FAILURE() << "wait failed with " << failure.code;
@@ -205,7 +214,7 @@ TEST(WaitForProcessPumpingTest, DrainsThreadMessagesWhileWaiting) {
     }
   });
   poster.join();
-  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000), 9u);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), 20000, message::kRemoteSupportWait), 9u);
   // All 100 thread messages were taken off the queue during the wait.
   EXPECT_FALSE(::PeekMessageW(&msg, nullptr, kProbeMessage, kProbeMessage, PM_REMOVE));
 }
@@ -253,21 +262,18 @@ class RelaunchElevatedTest : public ::testing::Test {
 TEST_F(RelaunchElevatedTest, ElevatedInstanceSeesExactlyTheSwitchLine) {
   const std::wstring program = test::ChildProgramPath();
   const std::wstring run_id = L"0123456789abcdef0123456789abcdef";
-  const struct {
-    std::wstring run_id;
-    std::vector<std::wstring> arguments;
-  } cases[] = {
-      {L"", {L"--portable-elevated"}},
-      {run_id, {L"--cleanup-elevated", run_id}},
+  const std::vector<std::pair<LaunchRequest, std::vector<std::wstring>>> cases = {
+      {LaunchRequest{LaunchMode::kNormalStart, L""}, {L"--portable-elevated"}},
+      {LaunchRequest{LaunchMode::kCleanupRequest, run_id}, {L"--cleanup-elevated", run_id}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [request, arguments] : cases) {
     ::DeleteFileW(report_.c_str());
-    EXPECT_EQ(RelaunchElevated(program, c.run_id), kChildReported);
+    EXPECT_EQ(RelaunchElevated(program, request), kChildReported);
     const std::vector<std::wstring> lines = ReportLines();
-    ASSERT_EQ(lines.size(), 1 + c.arguments.size());
+    ASSERT_EQ(lines.size(), 1 + arguments.size());
     // The instance runs in the launcher's own folder.
     EXPECT_EQ(_wcsicmp(lines[0].c_str(), ParentPath(program).c_str()), 0) << lines[0];
-    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), c.arguments);
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), arguments);
   }
 }
 
@@ -280,7 +286,9 @@ TEST_F(RelaunchElevatedTest, MalformedRunIdStartsNothing) {
       L"0123456789abcdef\"123456789abcdef",  // a quote too
   };
   for (const std::wstring& id : bad_ids) {
-    const Failure failure = CatchFailure([&] { RelaunchElevated(test::ChildProgramPath(), id); });
+    const Failure failure = CatchFailure([&] {
+      RelaunchElevated(test::ChildProgramPath(), {LaunchMode::kCleanupRequest, id});
+    });
     EXPECT_EQ(failure.code, error::kInvalidParameter);
     EXPECT_EQ(failure.message, message::kElevationCancelledOrFailed);
   }
@@ -324,7 +332,9 @@ class ShellErrorBoxCloser {
 TEST_F(RelaunchElevatedTest, MissingProgramFailsWithTheStartError) {
   const std::wstring missing = JoinPath(ParentPath(test::ChildProgramPath()), L"no-such.exe");
   ShellErrorBoxCloser closer;
-  const Failure failure = CatchFailure([&] { RelaunchElevated(missing, L""); });
+  const Failure failure = CatchFailure([&] {
+    RelaunchElevated(missing, {LaunchMode::kNormalStart, L""});
+  });
   // Windows leaves ERROR_FILE_NOT_FOUND; Wine's shell clears the last error while it shows
   // its box, and a zero code never reaches the customer: it becomes 13.
   EXPECT_TRUE(failure.code == ERROR_FILE_NOT_FOUND || failure.code == error::kInvalidData)

@@ -13,7 +13,9 @@
 #include <string>
 
 #include "common/handles.h"
+#include "deploy/messages.h"
 #include "launcher/elevation.h"
+#include "system/process_wait.h"
 
 namespace {
 

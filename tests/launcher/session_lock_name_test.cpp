@@ -11,19 +11,18 @@ namespace {
 TEST(SessionLockNameTest, PrefixFollowedByDecimalSessionId) {
   const struct {
     std::uint32_t session_id;
-    bool keeper;
+    SessionLockKind kind;
     const wchar_t* expected;
   } cases[] = {
-      {1, false, L"Local\\VexoPortableLauncherSession1"},
-      {1, true, L"Local\\VexoPortableKeeperSession1"},
-      {2, false, L"Local\\VexoPortableLauncherSession2"},
-      {10, true, L"Local\\VexoPortableKeeperSession10"},
-      {100, false, L"Local\\VexoPortableLauncherSession100"},
-      {4294967295u, true, L"Local\\VexoPortableKeeperSession4294967295"},
+      {1, SessionLockKind::kLauncher, L"Local\\VexoPortableLauncherSession1"},
+      {1, SessionLockKind::kKeeper, L"Local\\VexoPortableKeeperSession1"},
+      {2, SessionLockKind::kLauncher, L"Local\\VexoPortableLauncherSession2"},
+      {10, SessionLockKind::kKeeper, L"Local\\VexoPortableKeeperSession10"},
+      {100, SessionLockKind::kLauncher, L"Local\\VexoPortableLauncherSession100"},
+      {4294967295u, SessionLockKind::kKeeper, L"Local\\VexoPortableKeeperSession4294967295"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(SessionLockName(c.session_id, c.keeper), c.expected)
-        << c.session_id << " keeper=" << c.keeper;
+    EXPECT_EQ(SessionLockName(c.session_id, c.kind), c.expected) << c.session_id;
   }
 }
 

@@ -10,8 +10,8 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
+#include "common/product.h"
 #include "launcher/messages.h"
-#include "launcher/product.h"
 #include "launcher/session_lock.h"
 #include "tests/launcher/import_patch.h"
 
@@ -25,7 +25,7 @@ std::uint32_t CurrentSessionId() {
 }
 
 // Whether a mutex of that name exists in the session, as another process would see it.
-bool MutexExists(bool keeper) {
+bool MutexExists(SessionLockKind keeper) {
   UniqueHandle probe(
       ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(CurrentSessionId(), keeper).c_str()));
   return probe.valid();
@@ -33,9 +33,9 @@ bool MutexExists(bool keeper) {
 
 TEST(AcquireSessionLockTest, HeldLockIsVisibleByItsSessionName) {
   ASSERT_NE(CurrentSessionId(), 0u);
-  for (bool keeper : {false, true}) {
+  for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
     SessionLock lock;
-    AcquireSessionLock(lock, keeper);
+    lock = AcquireSessionLock(keeper);
     EXPECT_TRUE(lock.valid());
     EXPECT_TRUE(MutexExists(keeper));
     lock.reset();
@@ -44,13 +44,13 @@ TEST(AcquireSessionLockTest, HeldLockIsVisibleByItsSessionName) {
 }
 
 TEST(AcquireSessionLockTest, SecondAcquireIsRefusedAndLeavesTheHolderEmpty) {
-  for (bool keeper : {false, true}) {
+  for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
     SessionLock first;
-    AcquireSessionLock(first, keeper);
+    first = AcquireSessionLock(keeper);
     ASSERT_TRUE(first.valid());
 
     SessionLock second;
-    const Failure failure = CatchFailure([&] { AcquireSessionLock(second, keeper); });
+    const Failure failure = CatchFailure([&] { second = AcquireSessionLock(keeper); });
     EXPECT_EQ(failure.code, error::kAlreadyExists);
     EXPECT_EQ(failure.message, message::kAlreadyRunning);
     EXPECT_FALSE(second.valid());
@@ -61,16 +61,16 @@ TEST(AcquireSessionLockTest, SecondAcquireIsRefusedAndLeavesTheHolderEmpty) {
     // Once the holder lets go, the next start gets the lock.
     first.reset();
     SessionLock third;
-    AcquireSessionLock(third, keeper);
+    third = AcquireSessionLock(keeper);
     EXPECT_TRUE(third.valid());
   }
 }
 
 TEST(AcquireSessionLockTest, LauncherAndKeeperLocksAreIndependent) {
   SessionLock launcher;
-  AcquireSessionLock(launcher, false);
+  launcher = AcquireSessionLock(SessionLockKind::kLauncher);
   SessionLock keeper;
-  AcquireSessionLock(keeper, true);
+  keeper = AcquireSessionLock(SessionLockKind::kKeeper);
   EXPECT_TRUE(launcher.valid());
   EXPECT_TRUE(keeper.valid());
 }
@@ -78,10 +78,12 @@ TEST(AcquireSessionLockTest, LauncherAndKeeperLocksAreIndependent) {
 TEST(AcquireSessionLockTest, NameTakenByAnotherKindOfObjectFails) {
   // An event squatting on the lock's name makes the mutex creation itself fail.
   UniqueHandle squatter(
-      ::CreateEventW(nullptr, TRUE, FALSE, SessionLockName(CurrentSessionId(), false).c_str()));
+      ::CreateEventW(nullptr, TRUE, FALSE,
+                     SessionLockName(CurrentSessionId(), SessionLockKind::kLauncher).c_str()));
   ASSERT_TRUE(squatter);
   SessionLock lock;
-  const Failure failure = CatchFailure([&] { AcquireSessionLock(lock, false); });
+  const Failure failure =
+      CatchFailure([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); });
   EXPECT_EQ(failure.code, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(failure.message, message::kDuplicateStateUnknown);
   EXPECT_FALSE(lock.valid());
@@ -102,13 +104,13 @@ TEST(AcquireSessionLockTest, ServicesSessionAndFailedQueryAreRefusedBeforeAnyMut
   using Query = BOOL(WINAPI*)(DWORD, DWORD*);
   const Query replacements[] = {&ReportSessionZero, &FailSessionQuery};
   for (Query replacement : replacements) {
-    for (bool keeper : {false, true}) {
+    for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
       SessionLock lock;
       Failure failure{0, L""};
       {
         test::ImportPatch patch("ProcessIdToSessionId", reinterpret_cast<void*>(replacement));
         ASSERT_TRUE(patch.applied());
-        failure = CatchFailure([&] { AcquireSessionLock(lock, keeper); });
+        failure = CatchFailure([&] { lock = AcquireSessionLock(keeper); });
       }
       EXPECT_EQ(failure.code, error::kAccessDenied);
       EXPECT_EQ(failure.message, message::kSessionUnknown);
@@ -163,11 +165,12 @@ TEST(AcquireSessionLockTest, RefusalRestoresAndRaisesTheHostWindow) {
   ASSERT_TRUE(::IsIconic(host.get()));
 
   SessionLock first;
-  AcquireSessionLock(first, false);
+  first = AcquireSessionLock(SessionLockKind::kLauncher);
   EXPECT_TRUE(::IsIconic(host.get()));  // winning the lock leaves the Host alone
 
   SessionLock second;
-  const Failure failure = CatchFailure([&] { AcquireSessionLock(second, false); });
+  const Failure failure =
+      CatchFailure([&] { second = AcquireSessionLock(SessionLockKind::kLauncher); });
   EXPECT_EQ(failure.code, error::kAlreadyExists);
   PumpFor(200);
   EXPECT_FALSE(::IsIconic(host.get()));

@@ -5,8 +5,10 @@
 
 #include "common/error_codes.h"
 #include "common/failure.h"
+#include "deploy/messages.h"
 #include "launcher/elevation.h"
 #include "launcher/messages.h"
+#include "system/process_wait.h"
 #include "tests/launcher/child_process.h"
 
 namespace vexo {
@@ -22,7 +24,7 @@ TEST(WaitForProcessPumpingSlowTest, ThirtySecondLimitTimesOut) {
   std::uint32_t code = 0;
   std::wstring text;
   try {
-    WaitForProcessPumping(child.handle(), kPreparationLimitMs);
+    WaitForProcessPumping(child.handle(), kPreparationLimitMs, message::kRemoteSupportWait);
   } catch (const Failure& failure) {
     code = failure.code;
     text = failure.message;
@@ -36,7 +38,7 @@ TEST(WaitForProcessPumpingSlowTest, ThirtySecondLimitTimesOut) {
 
 TEST(WaitForProcessPumpingSlowTest, NoLimitOutlastsThirtySeconds) {
   test::RunningProgram child = StartChild({L"sleep", L"32000", L"11"});
-  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit), 11u);
+  EXPECT_EQ(WaitForProcessPumping(child.handle(), kNoTimeLimit, message::kRemoteSupportWait), 11u);
 }
 
 }  // namespace

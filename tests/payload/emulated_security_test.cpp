@@ -8,15 +8,18 @@
 #include <functional>
 #include <string>
 
-#include "common/chain_pin.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
 #include "common/path.h"
-#include "payload/file_messages.h"
-#include "payload/file_ops.h"
-#include "payload/folder_security.h"
-#include "payload/run_folder.h"
+#include "fs/chain_pin.h"
+#include "fs/file_identity.h"
+#include "fs/file_pin.h"
+#include "fs/folder_security.h"
+#include "fs/messages.h"
+#include "fs/protected_folder.h"
+#include "payload/payload_file.h"
+#include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/security_tool/tool_runner.h"
@@ -41,9 +44,11 @@ TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
   const std::wstring run = JoinPath(base_.path(), NewRunId());
   const std::wstring assets = JoinPath(run, L"assets");
   const std::wstring fonts = JoinPath(run, L"assets\\fonts");
-  UniqueHandle run_handle = OpenProtectedFolder(run, descriptor_.get(), true);
-  UniqueHandle assets_handle = OpenProtectedFolder(assets, descriptor_.get(), true);
-  UniqueHandle fonts_handle = OpenProtectedFolder(fonts, descriptor_.get(), true);
+  UniqueHandle run_handle = OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse);
+  UniqueHandle assets_handle =
+      OpenProtectedFolder(assets, descriptor_.get(), ExistingFolder::kRefuse);
+  UniqueHandle fonts_handle =
+      OpenProtectedFolder(fonts, descriptor_.get(), ExistingFolder::kRefuse);
 
   struct TamperCase {
     const wchar_t* sddl;
@@ -56,28 +61,31 @@ TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
   for (const TamperCase& tamper : tampers) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(tamper.sddl)));
     ASSERT_EQ(RunSecurityTool(L"set " + Quoted(assets) + L" " + Quoted(tamper.sddl)), 0u);
-    CheckFolderSecurity(run_handle.get(), true);
-    CheckFolderSecurity(fonts_handle.get(), true);
-    const Failure failure = CatchFailure([&] { CheckFolderSecurity(assets_handle.get(), true); });
+    CheckFolderSecurity(run_handle.get(), FolderRule::kStrict);
+    CheckFolderSecurity(fonts_handle.get(), FolderRule::kStrict);
+    const Failure failure =
+        CatchFailure([&] { CheckFolderSecurity(assets_handle.get(), FolderRule::kStrict); });
     EXPECT_EQ(failure.code, error::kAccessDenied);
     EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
-    const Failure reopened = CatchFailure([&] { OpenProtectedFolder(assets, nullptr, false); });
+    const Failure reopened =
+        CatchFailure([&] { OpenProtectedFolder(assets, nullptr, ExistingFolder::kReuse); });
     EXPECT_EQ(reopened.code, error::kAccessDenied);
   }
 }
 
 TEST_F(EmulatedSecurityTest, ExistingRunFolderIsNotReusedButTheBaseFolderIs) {
   const std::wstring run = JoinPath(base_.path(), NewRunId());
-  OpenProtectedFolder(run, descriptor_.get(), true).reset();
-  const Failure failure = CatchFailure([&] { OpenProtectedFolder(run, descriptor_.get(), true); });
+  OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse).reset();
+  const Failure failure =
+      CatchFailure([&] { OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse); });
   EXPECT_EQ(failure.code, error::kAlreadyExists);
   EXPECT_EQ(failure.message, message::kProtectedFolderNotNew);
-  EXPECT_TRUE(OpenProtectedFolder(run, descriptor_.get(), false));
+  EXPECT_TRUE(OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kReuse));
 }
 
 TEST_F(EmulatedSecurityTest, FolderWithAnUnknownFileIsKept) {
   const std::wstring run = JoinPath(base_.path(), NewRunId());
-  OpenProtectedFolder(run, descriptor_.get(), true).reset();
+  OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse).reset();
   const std::wstring unknown = JoinPath(run, L"unknown.txt");
   UniqueHandle file(::CreateFileW(unknown.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -96,7 +104,8 @@ TEST_F(EmulatedSecurityTest, FolderWithAnUnknownFileIsKept) {
 TEST_F(EmulatedSecurityTest, UnrecordedFolderIsRefused) {
   const std::wstring plain = JoinPath(base_.path(), L"plain");
   ASSERT_TRUE(::CreateDirectoryW(plain.c_str(), nullptr));
-  const Failure failure = CatchFailure([&] { OpenProtectedFolder(plain, nullptr, false); });
+  const Failure failure =
+      CatchFailure([&] { OpenProtectedFolder(plain, nullptr, ExistingFolder::kReuse); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
 }
@@ -104,9 +113,10 @@ TEST_F(EmulatedSecurityTest, UnrecordedFolderIsRefused) {
 TEST_F(EmulatedSecurityTest, SeededProgramFilesPassesRelaxedOnly) {
   ASSERT_EQ(RunSecurityTool(L"seed-program-files"), 0u);
   const std::wstring program_files = GetProgramFilesFolder();
-  DirectoryChainPin pin = PinFolderChain(program_files, true);
+  DirectoryChainPin pin = PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
   ASSERT_EQ(pin.size(), 1u);
-  const Failure failure = CatchFailure([&] { CheckFolderSecurity(pin.handle(0), true); });
+  const Failure failure =
+      CatchFailure([&] { CheckFolderSecurity(pin.handle(0), FolderRule::kStrict); });
   EXPECT_EQ(failure.code, error::kAccessDenied);
   EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
 }

@@ -11,8 +11,11 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
-#include "payload/file_messages.h"
-#include "payload/file_ops.h"
+#include "fs/file_identity.h"
+#include "fs/file_pin.h"
+#include "fs/messages.h"
+#include "fs/protected_folder.h"
+#include "payload/payload_file.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/security_tool/tool_runner.h"
 
@@ -82,7 +85,8 @@ TEST(CheckHandleIdentityTest, Cases) {
       expected = Upper(expected);
     }
     try {
-      CheckHandleIdentity(handle.get(), expected, c.folder_expected);
+      CheckHandleIdentity(handle.get(), expected,
+                          c.folder_expected ? ObjectKind::kFolder : ObjectKind::kFile);
       EXPECT_TRUE(c.accepted) << "accepted";
     } catch (const Failure& failure) {
       EXPECT_FALSE(c.accepted) << "refused";
@@ -119,7 +123,7 @@ TEST(PinFileForReadingTest, RefusesMissingFilesFoldersAndHardLinks) {
   };
   for (const PinCase& c : cases) {
     try {
-      PinFileForReading(scratch.Join(c.name), false);
+      PinFileForReading(scratch.Join(c.name), PinSecurity::kIdentityOnly);
       ADD_FAILURE() << "pinned " << testing::PrintToString(std::wstring(c.name));
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.code, c.code);
@@ -134,7 +138,7 @@ TEST(PinFileForReadingTest, OtherProcessesCannotWriteOrDelete) {
   const std::wstring path = scratch.Join(L"file.txt");
   WriteFileBytes(path, "payload");
   {
-    UniqueHandle pin = PinFileForReading(path, false);
+    UniqueHandle pin = PinFileForReading(path, PinSecurity::kIdentityOnly);
     ASSERT_TRUE(pin);
     EXPECT_EQ(RunSecurityTool(L"try-write " + Quoted(path)), ERROR_SHARING_VIOLATION);
     EXPECT_NE(RunSecurityTool(L"try-delete " + Quoted(path)), 0u);

@@ -13,9 +13,9 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
-#include "payload/file_messages.h"
-#include "payload/folder_security.h"
-#include "payload/run_folder.h"
+#include "fs/folder_security.h"
+#include "fs/messages.h"
+#include "run/run_placement.h"
 #include "tests/common/scratch_folder.h"
 
 namespace vexo {
@@ -84,8 +84,10 @@ TEST_P(FolderRuleTest, StrictAndRelaxed) {
                                                                      &converted, nullptr))
       << ::GetLastError();
   descriptor.reset(converted);
-  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), true), c.strict_passes) << "strict";
-  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), false), c.relaxed_passes) << "relaxed";
+  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict), c.strict_passes)
+      << "strict";
+  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kRelaxed), c.relaxed_passes)
+      << "relaxed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptors,
@@ -111,8 +113,8 @@ TEST(FolderRuleTest, NullDaclFailsBothRules) {
   ASSERT_TRUE(::SetSecurityDescriptorOwner(&descriptor, administrators, FALSE));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
   ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
-  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, true));
-  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, false));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kRelaxed));
   // The same descriptor with the run folder's DACL passes: only the DACL made it fail.
   const RunFolderDescriptor run = ConvertRunFolderSddl();
   BOOL present = FALSE;
@@ -120,12 +122,12 @@ TEST(FolderRuleTest, NullDaclFailsBothRules) {
   PACL run_dacl = nullptr;
   ASSERT_TRUE(::GetSecurityDescriptorDacl(run.get(), &present, &run_dacl, &defaulted));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, run_dacl, FALSE));
-  EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, true));
+  EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
 }
 
 TEST(FolderRuleTest, RunFolderSddlConstantPassesStrict) {
   const RunFolderDescriptor descriptor = ConvertRunFolderSddl();
-  EXPECT_TRUE(DescriptorPassesFolderRule(descriptor.get(), true));
+  EXPECT_TRUE(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict));
 }
 
 struct PrincipalCase {
@@ -161,10 +163,10 @@ TEST(CheckFolderSecurityTest, UnsecuredFolderIsRefused) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   ASSERT_TRUE(folder);
-  for (bool strict : {true, false}) {
+  for (FolderRule rule : {FolderRule::kStrict, FolderRule::kRelaxed}) {
     try {
-      CheckFolderSecurity(folder.get(), strict);
-      ADD_FAILURE() << "accepted, strict=" << strict;
+      CheckFolderSecurity(folder.get(), rule);
+      ADD_FAILURE() << "accepted, rule " << static_cast<int>(rule);
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.code, error::kAccessDenied);
       EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
@@ -179,7 +181,7 @@ TEST(CheckFolderSecurityTest, HandleWithoutReadControlReportsTheReadError) {
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   ASSERT_TRUE(folder);
   try {
-    CheckFolderSecurity(folder.get(), false);
+    CheckFolderSecurity(folder.get(), FolderRule::kRelaxed);
     ADD_FAILURE() << "accepted";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code, error::kAccessDenied);

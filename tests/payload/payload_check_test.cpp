@@ -12,6 +12,7 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
+#include "common/hex.h"
 #include "payload/payload_check.h"
 
 namespace vexo {
@@ -65,8 +66,8 @@ TEST(FinishAndCompareDigestTest, Table) {
       {"other content", "vexO", 4, kVexoDigest, kMismatch},
   };
   for (const DigestCase& c : cases) {
-    Sha256Hasher hasher;
-    hasher.Add(c.data, c.size);
+    Sha256Hasher hasher = NewPayloadHasher();
+    hasher.Add(std::span(reinterpret_cast<const std::uint8_t*>(c.data), c.size));
     if (c.message == nullptr) {
       EXPECT_NO_THROW(FinishAndCompareDigest(hasher, c.expected)) << c.name;
       continue;
@@ -122,15 +123,10 @@ TEST(VerifyFileDigestTest, ChunkBoundariesDoNotLoseBytes) {
   // hashed in one call.
   const std::string content(65536 + 1, 'v');
   const UniqueHandle file = CreateScratchFile(path, content);
-  Sha256Hasher reference;
-  reference.Add(content.data(), static_cast<std::uint32_t>(content.size()));
-  std::uint8_t digest[32] = {};
-  ASSERT_GE(::BCryptFinishHash(reference.hash(), digest, sizeof(digest), 0), 0);
-  char hex[65] = {};
-  for (int i = 0; i < 32; ++i) {
-    ::sprintf_s(hex + 2 * i, 3, "%02x", digest[i]);
-  }
-  EXPECT_NO_THROW(VerifyFileDigest(file.get(), hex));
+  Sha256Hasher reference = NewPayloadHasher();
+  reference.Add(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
+  const std::string hex = ToLowerHex(reference.Finish());
+  EXPECT_NO_THROW(VerifyFileDigest(file.get(), hex.c_str()));
 }
 
 TEST(VerifyFileDigestTest, UnreadableHandleReportsTheSystemError) {

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "common/handles.h"
-#include "payload/emulated_security_store.h"
+#include "fs/emulated_security_store.h"
 
 namespace {
 

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/hex.h"
 #include "update/executable_header.h"
-#include "update/hex.h"
+#include "update/manifest.h"
 
 namespace vexo {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "update/hex.h"
+#include "common/hex.h"
 #include "update/manifest.h"
 #include "update/manifest_verify_win.h"
 #include "update/update_error.h"
@@ -83,8 +83,8 @@ TEST(ManifestSignatureTest, PublishedManifestVerifies) {
   const std::string program =
       ReadFixture("api/program-updates/v1/files/" + verified.sha256 + ".exe");
   EXPECT_EQ(program.size(), verified.bytes);
-  const auto digest =
-      Sha256Bytes(std::span(reinterpret_cast<const std::uint8_t*>(program.data()), program.size()));
+  const auto digest = UpdateSha256(
+      std::span(reinterpret_cast<const std::uint8_t*>(program.data()), program.size()));
   EXPECT_EQ(ToLowerHex(digest), verified.sha256);
   // The other roles and a higher sequence floor still apply on top of a valid signature.
   EXPECT_THROW(VerifyUpdateManifest(manifest, "viewer", "0.2.1", 2), std::runtime_error);
@@ -176,10 +176,10 @@ TEST(ManifestSignatureTest, CompiledInKeyIsAP256Blob) {
 
 TEST(ManifestSignatureTest, Sha256KnownAnswers) {
   const std::string abc = "abc";
-  EXPECT_EQ(ToLowerHex(Sha256Bytes(
+  EXPECT_EQ(ToLowerHex(UpdateSha256(
                 std::span(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()))),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(ToLowerHex(Sha256Bytes({})),
+  EXPECT_EQ(ToLowerHex(UpdateSha256({})),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 

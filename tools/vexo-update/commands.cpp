@@ -9,11 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/hex.h"
 #include "tools/vexo-update/p256_signing.h"
 #include "tools/vexo-update/tool_error.h"
 #include "tools/vexo-update/tool_files.h"
 #include "update/executable_header.h"
-#include "update/hex.h"
 #include "update/manifest.h"
 #include "update/role.h"
 #include "update/strict_json.h"

@@ -34,16 +34,6 @@ inline constexpr OpenParameters kPinFileForReading{
 inline constexpr OpenParameters kDeletePayloadFile{GENERIC_READ | DELETE | READ_CONTROL,
                                                    FILE_SHARE_READ, FILE_FLAG_OPEN_REPARSE_POINT};
 
-static_assert(kOpenProtectedFolder.desired_access == 0x00020080);
-static_assert(kOpenProtectedFolder.flags_and_attributes == 0x02200000);
-static_assert(kDeleteProtectedFolder.desired_access == 0x00030080);
-static_assert(kDeployPayloadFile.desired_access == 0xC0030000);
-static_assert(kDeployPayloadFile.flags_and_attributes == 0x00200080);
-static_assert(kPinFileForReading.desired_access == 0x80020000);
-static_assert(kPinFileForReading.flags_and_attributes == 0x08200000);
-static_assert(kDeletePayloadFile.desired_access == 0x80030000);
-static_assert(kDeletePayloadFile.flags_and_attributes == 0x00200000);
-
 // Opens an existing object with one row of the table. Returns no handle with the Windows
 // error left in GetLastError().
 inline UniqueHandle OpenExisting(const std::wstring& path, const OpenParameters& parameters) {

@@ -1,8 +1,8 @@
-#include "payload/deployment.h"
+#include "deploy/deployment.h"
 
 #include "common/error_codes.h"
 #include "common/failure.h"
-#include "payload/messages.h"
+#include "deploy/messages.h"
 
 namespace vexo {
 

@@ -1,15 +1,16 @@
-// Proof, on an open handle, that it is the expected kind of object at the expected place.
+#include "fs/file_identity.h"
+
 #include <vector>
 
 #include "common/error_codes.h"
 #include "common/failure.h"
-#include "payload/file_messages.h"
-#include "payload/file_ops.h"
+#include "common/last_error.h"
+#include "common/path.h"
+#include "fs/messages.h"
 
 namespace vexo {
 namespace {
 
-constexpr DWORD kLongPathCapacity = 32768;
 constexpr std::wstring_view kNamespacePrefix = L"\\\\?\\";
 
 bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
@@ -34,8 +35,7 @@ std::wstring GetFinalPath(HANDLE handle) {
   const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), kLongPathCapacity,
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length == 0 || length >= kLongPathCapacity) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kFinalPathUnknown, error);
+    ThrowLastError(message::kFinalPathUnknown);
   }
   std::wstring path(buffer.data(), length);
   if (path.size() >= kNamespacePrefix.size() && path.starts_with(kNamespacePrefix)) {
@@ -44,13 +44,13 @@ std::wstring GetFinalPath(HANDLE handle) {
   return path;
 }
 
-void CheckHandleIdentity(HANDLE handle, std::wstring_view expected_path, bool folder_expected) {
+void CheckHandleIdentity(HANDLE handle, std::wstring_view expected_path, ObjectKind expected) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(handle, &information)) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kFileInformationUnreadable, error);
+    ThrowLastError(message::kFileInformationUnreadable);
   }
   const DWORD attributes = information.dwFileAttributes;
+  const bool folder_expected = expected == ObjectKind::kFolder;
   const bool is_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || is_folder != folder_expected ||
       (!folder_expected && information.nNumberOfLinks != 1)) {

@@ -1,22 +1,26 @@
-#include "payload/emulated_security_store.h"
+#include "fs/emulated_security_store.h"
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
+
+#include "common/hex.h"
+#include "common/path.h"
 
 namespace vexo::emulated_security {
 namespace {
 
 constexpr DWORD kMaxRecordBytes = 64 * 1024;
-constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
 
 [[noreturn]] void ThrowStoreError(const char* what) {
+  const DWORD code = ::GetLastError();
   throw std::runtime_error(std::string("emulated file security store: ") + what + " (error " +
-                           std::to_string(::GetLastError()) + ")");
+                           std::to_string(code) + ")");
 }
 
 std::wstring StoreFolder() {
-  std::vector<wchar_t> buffer(32768, L'\0');
+  std::vector<wchar_t> buffer(kLongPathCapacity, L'\0');
   const DWORD length =
       ::GetEnvironmentVariableW(kStoreVariable, buffer.data(), static_cast<DWORD>(buffer.size()));
   if (length == 0 || length >= buffer.size()) {
@@ -25,10 +29,14 @@ std::wstring StoreFolder() {
   return std::wstring(buffer.data(), length);
 }
 
-void AppendHex(std::wstring& text, std::uint64_t value, int digits) {
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-    text.push_back(kHexDigits[(value >> shift) & 0xF]);
+// The low `Bytes` bytes of `value` as hex digits, most significant first.
+template <std::size_t Bytes>
+std::wstring BigEndianHex(std::uint64_t value) {
+  std::array<std::uint8_t, Bytes> bytes{};
+  for (std::size_t i = 0; i < Bytes; ++i) {
+    bytes[Bytes - 1 - i] = static_cast<std::uint8_t>(value >> (8 * i));
   }
+  return ToLowerHexWide(bytes);
 }
 
 // The record file of the object open as `object`: "<volume serial>-<file index>.sd".
@@ -39,12 +47,10 @@ std::wstring RecordPath(HANDLE object) {
   }
   std::wstring path = StoreFolder();
   path.push_back(L'\\');
-  AppendHex(path, information.dwVolumeSerialNumber, 8);
+  path += BigEndianHex<4>(information.dwVolumeSerialNumber);
   path.push_back(L'-');
-  AppendHex(
-      path,
-      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow,
-      16);
+  path += BigEndianHex<8>((static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
+                          information.nFileIndexLow);
   path += L".sd";
   return path;
 }

@@ -1,14 +1,15 @@
-#include "common/chain_pin.h"
+#include "fs/chain_pin.h"
 
 #include <utility>
 
 #include "common/error_codes.h"
 #include "common/failure.h"
-#include "common/messages.h"
+#include "common/last_error.h"
 #include "common/path.h"
-#include "payload/file_open_parameters.h"
-#include "payload/file_ops.h"
-#include "payload/folder_security.h"
+#include "fs/file_identity.h"
+#include "fs/folder_security.h"
+#include "fs/messages.h"
+#include "fs/open_parameters.h"
 
 namespace vexo {
 
@@ -47,7 +48,7 @@ void DirectoryChainPin::CloseInListOrder() noexcept {
   paths_.clear();
 }
 
-DirectoryChainPin PinFolderChain(std::wstring_view folder, bool check_security) {
+DirectoryChainPin PinFolderChain(std::wstring_view folder, ChainSecurity security) {
   RequireLocalPath(folder);
   const PathParts parts = SplitRoot(folder);
   // A local path always has a drive and a root directory; the pinned paths use the one
@@ -64,12 +65,11 @@ DirectoryChainPin PinFolderChain(std::wstring_view folder, bool check_security) 
     current = JoinPath(current, component);
     UniqueHandle handle = OpenExisting(current, kOpenProtectedFolder);
     if (!handle) {
-      const DWORD error = ::GetLastError();
-      ThrowFailure(message::kExecutionPathNotPinned, error);
+      ThrowLastError(message::kExecutionPathNotPinned);
     }
-    CheckHandleIdentity(handle.get(), current, true);
-    if (check_security) {
-      CheckFolderSecurity(handle.get(), false);
+    CheckHandleIdentity(handle.get(), current, ObjectKind::kFolder);
+    if (security == ChainSecurity::kRelaxedRule) {
+      CheckFolderSecurity(handle.get(), FolderRule::kRelaxed);
     }
     pin.Append(std::move(handle), current);
   }

@@ -11,6 +11,11 @@
 
 namespace vexo {
 
+enum class FolderRule {
+  kStrict,   // everything a run owns
+  kRelaxed,  // the folders above a run
+};
+
 inline constexpr ACCESS_MASK kFullAccessMask = 0x001F01FF;
 inline constexpr ACCESS_MASK kUsersReadExecuteMask = 0x001200A9;
 // Generic all, generic write, write owner, write DAC, delete, write attributes, delete
@@ -29,14 +34,14 @@ bool IsTrustedPrincipal(PSID sid);
 bool OwnerAndDaclPassFolderRule(PSID owner,
                                 PACL dacl,
                                 SECURITY_DESCRIPTOR_CONTROL control,
-                                bool strict);
+                                FolderRule rule);
 
 // The same rule on a whole descriptor (self-relative or absolute).
-bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, bool strict);
+bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, FolderRule rule);
 
 // Reads the owner and DACL of `object` (opened with read-control access) and applies the
 // strict or relaxed rule. Throws Failure with the Windows error when the read fails and
 // Failure 5 when the rule rejects.
-void CheckFolderSecurity(HANDLE object, bool strict);
+void CheckFolderSecurity(HANDLE object, FolderRule rule);
 
 }  // namespace vexo

@@ -2,12 +2,10 @@
 // a run folder, and the security descriptor every folder and file of a run is created with.
 #pragma once
 
-#include "common/run_id.h"
-
 #include <windows.h>
 
-#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "common/handles.h"
 
@@ -36,6 +34,9 @@ std::wstring GetProgramFilesFolder();
 
 // Program Files joined with kBaseFolderName.
 std::wstring GetBaseFolder();
+
+// The base folder joined with the run id.
+std::wstring RunFolderPath(std::wstring_view run_id);
 
 // 32 lowercase hex characters from 16 bytes of the system-preferred random generator.
 // Throws Failure 31.

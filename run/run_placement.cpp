@@ -1,4 +1,4 @@
-#include "payload/run_folder.h"
+#include "run/run_placement.h"
 
 #include <bcrypt.h>
 #include <knownfolders.h>
@@ -12,8 +12,10 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/hex.h"
+#include "common/last_error.h"
 #include "common/path.h"
-#include "payload/file_messages.h"
+#include "run/messages.h"
+#include "run/run_id.h"
 
 namespace vexo {
 namespace {
@@ -35,6 +37,10 @@ std::wstring GetBaseFolder() {
   return JoinPath(GetProgramFilesFolder(), kBaseFolderName);
 }
 
+std::wstring RunFolderPath(std::wstring_view run_id) {
+  return JoinPath(GetBaseFolder(), run_id);
+}
+
 std::wstring NewRunId() {
   std::array<UCHAR, kRunIdBytes> bytes{};
   const NTSTATUS status =
@@ -49,8 +55,7 @@ RunFolderDescriptor ConvertRunFolderSddl() {
   PSECURITY_DESCRIPTOR converted = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSddl, kSddlRevision,
                                                               &converted, nullptr)) {
-    const DWORD error = ::GetLastError();
-    ThrowFailure(message::kRunFolderSecurityNotPrepared, error);
+    ThrowLastError(message::kRunFolderSecurityNotPrepared);
   }
   return RunFolderDescriptor(UniqueLocalMemory(converted));
 }

@@ -4,12 +4,12 @@
 // and the descriptors given at creation are also recorded and answered from the record,
 // because Wine forgets them (docs/emulated-file-security.md). The flavour touches only the
 // marked lines of this file.
-#include "payload/security_access.h"
+#include "fs/security_access.h"
 
 #include <aclapi.h>
 
 #if defined(VEXO_EMULATED_FILE_SECURITY)
-#include "payload/emulated_security_store.h"
+#include "fs/emulated_security_store.h"
 #endif
 
 namespace vexo {

@@ -13,6 +13,11 @@
 
 namespace vexo {
 
+enum class ChainSecurity {
+  kIdentityOnly,  // the launcher's own folder, wherever the customer put it
+  kRelaxedRule,   // folders a run works under: also the relaxed folder rule
+};
+
 // Open folder handles from the first component below the root down to the pinned folder,
 // in that order, with the path each was opened at. The root itself is never opened. The
 // handles are closed in list order when the pin is dropped. Moves, never copies.
@@ -40,9 +45,9 @@ class DirectoryChainPin {
 
 // Pins every folder of `folder` (a local path) below its root. Each folder is opened
 // without following reparse points and without delete sharing, then proven by
-// CheckHandleIdentity; with `check_security` each must also pass the relaxed folder rule.
+// CheckHandleIdentity; with kRelaxedRule each must also pass the relaxed folder rule.
 // A "." or ".." component refuses the path (Failure 161). On any failure the folders
 // already opened are released and the Failure propagates.
-DirectoryChainPin PinFolderChain(std::wstring_view folder, bool check_security);
+DirectoryChainPin PinFolderChain(std::wstring_view folder, ChainSecurity security);
 
 }  // namespace vexo

@@ -1,4 +1,4 @@
-#include "payload/folder_security.h"
+#include "fs/folder_security.h"
 
 #include <sddl.h>
 
@@ -7,8 +7,8 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
-#include "payload/file_messages.h"
-#include "payload/security_access.h"
+#include "fs/messages.h"
+#include "fs/security_access.h"
 
 namespace vexo {
 namespace {
@@ -124,7 +124,8 @@ bool IsTrustedPrincipal(PSID sid) {
 bool OwnerAndDaclPassFolderRule(PSID owner,
                                 PACL dacl,
                                 SECURITY_DESCRIPTOR_CONTROL control,
-                                bool strict) {
+                                FolderRule rule) {
+  const bool strict = rule == FolderRule::kStrict;
   if (!IsTrustedPrincipal(owner) || dacl == nullptr || !::IsValidAcl(dacl)) {
     return false;
   }
@@ -139,7 +140,7 @@ bool OwnerAndDaclPassFolderRule(PSID owner,
   return EntriesPassRule(dacl, strict);
 }
 
-bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, bool strict) {
+bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, FolderRule rule) {
   if (descriptor == nullptr || !::IsValidSecurityDescriptor(descriptor)) {
     return false;
   }
@@ -155,16 +156,16 @@ bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, bool strict) {
       !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
     return false;
   }
-  return OwnerAndDaclPassFolderRule(owner, dacl_present ? dacl : nullptr, control, strict);
+  return OwnerAndDaclPassFolderRule(owner, dacl_present ? dacl : nullptr, control, rule);
 }
 
-void CheckFolderSecurity(HANDLE object, bool strict) {
+void CheckFolderSecurity(HANDLE object, FolderRule rule) {
   UniqueLocalMemory descriptor;
   const DWORD error = ReadObjectSecurity(object, descriptor);
   if (error != ERROR_SUCCESS) {
     ThrowFailure(message::kFolderSecurityUnreadable, error);
   }
-  const bool passes = DescriptorPassesFolderRule(descriptor.get(), strict);
+  const bool passes = DescriptorPassesFolderRule(descriptor.get(), rule);
   descriptor.reset();
   if (!passes) {
     ThrowFailure(message::kFolderSecurityUnsafe, error::kAccessDenied);

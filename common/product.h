@@ -1,0 +1,13 @@
+// Names that identify the product to the customer and to other processes of the session.
+#pragma once
+
+namespace vexo::product {
+
+// Class of the Host's top-level window. A window of this class means a Host is running in the
+// session; it is found with FindWindowW by class alone.
+inline constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
+
+// Caption of every message box the launcher shows.
+inline constexpr wchar_t kProductTitle[] = L"벡소링크 원격지원";
+
+}  // namespace vexo::product
