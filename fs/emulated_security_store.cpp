@@ -79,7 +79,107 @@ std::vector<BYTE> SelfRelativeBytes(PSECURITY_DESCRIPTOR descriptor) {
   return bytes;
 }
 
+constexpr ACCESS_MASK kGenericRights = GENERIC_ALL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
+constexpr BYTE kInheritanceFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE |
+                                   NO_PROPAGATE_INHERIT_ACE | INHERIT_ONLY_ACE;
+
+ACCESS_MASK MappedFileRights(ACCESS_MASK mask) {
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  ::MapGenericMask(&mask, &mapping);
+  return mask & ~kGenericRights;
+}
+
+// Appends one allow or deny entry.
+void AddEntry(PACL acl, BYTE type, BYTE flags, ACCESS_MASK mask, PSID sid) {
+  const BOOL added = type == ACCESS_ALLOWED_ACE_TYPE
+                         ? ::AddAccessAllowedAceEx(acl, ACL_REVISION, flags, mask, sid)
+                         : ::AddAccessDeniedAceEx(acl, ACL_REVISION, flags, mask, sid);
+  if (!added) {
+    ThrowStoreError("entry not added");
+  }
+}
+
+// Appends `entry` to `acl` as Windows stores it on an object of `kind`.
+void AddStoredEntry(PACL acl, const ACE_HEADER* entry, ObjectKind kind) {
+  if (entry->AceType != ACCESS_ALLOWED_ACE_TYPE && entry->AceType != ACCESS_DENIED_ACE_TYPE) {
+    if (!::AddAce(acl, ACL_REVISION, MAXDWORD, const_cast<ACE_HEADER*>(entry), entry->AceSize)) {
+      ThrowStoreError("entry not copied");
+    }
+    return;
+  }
+  // Allow and deny entries share their layout: header, mask, SID.
+  const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(entry);
+  PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+  const BYTE flags = entry->AceFlags;
+  const ACCESS_MASK mask = allowed->Mask;
+  const bool generic = (mask & kGenericRights) != 0;
+  const bool inherit_only = (flags & INHERIT_ONLY_ACE) != 0;
+  const bool inheritable = (flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) != 0;
+  if (!generic || inherit_only) {
+    AddEntry(acl, entry->AceType, flags, mask, sid);
+  } else if (kind == ObjectKind::kFolder && inheritable) {
+    AddEntry(acl, entry->AceType, static_cast<BYTE>(flags & ~kInheritanceFlags),
+             MappedFileRights(mask), sid);
+    AddEntry(acl, entry->AceType, static_cast<BYTE>(flags | INHERIT_ONLY_ACE), mask, sid);
+  } else {
+    AddEntry(acl, entry->AceType, flags, MappedFileRights(mask), sid);
+  }
+}
+
 }  // namespace
+
+UniqueLocalMemory StoredForm(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind) {
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL dacl_present = FALSE;
+  PACL dacl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::IsValidSecurityDescriptor(descriptor) ||
+      !::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !::GetSecurityDescriptorGroup(descriptor, &group, &defaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &dacl_present, &dacl, &defaulted) ||
+      !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    ThrowStoreError("descriptor unreadable");
+  }
+  // Every entry becomes at most two of at most its own size.
+  std::vector<DWORD> stored_dacl;
+  if (dacl != nullptr) {
+    stored_dacl.assign((2u * dacl->AclSize + sizeof(ACL)) / sizeof(DWORD) + 1, 0);
+    auto* acl = reinterpret_cast<PACL>(stored_dacl.data());
+    if (!::InitializeAcl(acl, static_cast<DWORD>(stored_dacl.size() * sizeof(DWORD)),
+                         ACL_REVISION)) {
+      ThrowStoreError("DACL not initialised");
+    }
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+      void* entry = nullptr;
+      if (!::GetAce(dacl, index, &entry)) {
+        ThrowStoreError("entry unreadable");
+      }
+      AddStoredEntry(acl, static_cast<const ACE_HEADER*>(entry), kind);
+    }
+  }
+  SECURITY_DESCRIPTOR absolute{};
+  if (!::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION) ||
+      (owner != nullptr && !::SetSecurityDescriptorOwner(&absolute, owner, FALSE)) ||
+      (group != nullptr && !::SetSecurityDescriptorGroup(&absolute, group, FALSE)) ||
+      !::SetSecurityDescriptorDacl(&absolute, dacl_present,
+                                   dacl != nullptr ? reinterpret_cast<PACL>(stored_dacl.data())
+                                                   : nullptr,
+                                   FALSE) ||
+      !::SetSecurityDescriptorControl(&absolute, SE_DACL_PROTECTED, control & SE_DACL_PROTECTED)) {
+    ThrowStoreError("descriptor not built");
+  }
+  const std::vector<BYTE> bytes = SelfRelativeBytes(&absolute);
+  UniqueLocalMemory stored(::LocalAlloc(LMEM_FIXED, bytes.size()));
+  if (!stored) {
+    ThrowStoreError("no memory for descriptor");
+  }
+  ::CopyMemory(stored.get(), bytes.data(), bytes.size());
+  return stored;
+}
 
 void RecordDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
   const std::wstring record = RecordPath(object);

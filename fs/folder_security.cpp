@@ -56,56 +56,87 @@ bool IsTrustedInstaller(PSID sid) {
   return ::EqualSid(sid, converted) != FALSE;
 }
 
-// Walks the entries; `seen` marks which strict entries were found.
-bool EntriesPassRule(PACL dacl, bool strict) {
-  std::array<bool, kStrictEntries.size()> seen{};
+// The allow entry at `index`, or null when the entry cannot be read, is of another type or
+// names an invalid SID. `header` receives the entry's header either way.
+const ACCESS_ALLOWED_ACE* AllowedEntry(PACL dacl, DWORD index, const ACE_HEADER*& header) {
+  void* raw_entry = nullptr;
+  header = nullptr;
+  if (!::GetAce(dacl, index, &raw_entry) || raw_entry == nullptr) {
+    return nullptr;
+  }
+  header = static_cast<const ACE_HEADER*>(raw_entry);
+  if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+    return nullptr;
+  }
+  const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(raw_entry);
+  return ::IsValidSid(const_cast<DWORD*>(&allowed->SidStart)) ? allowed : nullptr;
+}
+
+PSID SidOf(const ACCESS_ALLOWED_ACE* entry) {
+  return const_cast<DWORD*>(&entry->SidStart);
+}
+
+// Relaxed: inherit-only entries and deny entries say nothing about who may change the folder
+// itself; an allow entry that grants a write-type right must name a trusted principal.
+bool RelaxedEntriesPass(PACL dacl) {
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
-    void* raw_entry = nullptr;
-    if (!::GetAce(dacl, index, &raw_entry) || raw_entry == nullptr) {
+    const ACE_HEADER* header = nullptr;
+    const ACCESS_ALLOWED_ACE* allowed = AllowedEntry(dacl, index, header);
+    if (header == nullptr) {
       return false;
     }
-    const auto* header = static_cast<const ACE_HEADER*>(raw_entry);
     if ((header->AceFlags & kInheritOnlyFlag) != 0) {
-      if (strict) {
-        return false;
-      }
       continue;
     }
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-      if (!strict && header->AceType == ACCESS_DENIED_ACE_TYPE) {
+    if (allowed == nullptr) {
+      if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
         continue;
       }
       return false;
     }
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(raw_entry);
-    PSID sid = &allowed->SidStart;
-    if (!::IsValidSid(sid)) {
+    if (IsWriting(allowed->Mask) && !IsTrustedPrincipal(SidOf(allowed))) {
       return false;
     }
-    if (!strict) {
-      if (IsWriting(allowed->Mask) && !IsTrustedPrincipal(sid)) {
+  }
+  return true;
+}
+
+// Strict: exactly the three allow entries, each once. On a folder, Windows stores the Users
+// entry (inheritable, with generic rights) as two: the effective entry with the mapped rights
+// and an inherit-only entry that keeps generic read and execute for what is created inside.
+// That one split is accepted, and nothing looser.
+bool StrictEntriesPass(PACL dacl) {
+  std::array<bool, kStrictEntries.size()> seen{};
+  bool users_inherit_only_seen = false;
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    const ACE_HEADER* header = nullptr;
+    const ACCESS_ALLOWED_ACE* allowed = AllowedEntry(dacl, index, header);
+    if (allowed == nullptr) {
+      return false;
+    }
+    if ((header->AceFlags & kInheritOnlyFlag) != 0) {
+      if (users_inherit_only_seen || !IsWellKnown(SidOf(allowed), WinBuiltinUsersSid) ||
+          allowed->Mask != kUsersInheritedGenericRights) {
         return false;
       }
+      users_inherit_only_seen = true;
       continue;
     }
     bool matched = false;
-    for (std::size_t i = 0; i < kStrictEntries.size(); ++i) {
-      if (!seen[i] && IsWellKnown(sid, kStrictEntries[i].sid) &&
+    for (std::size_t i = 0; i < kStrictEntries.size() && !matched; ++i) {
+      if (!seen[i] && IsWellKnown(SidOf(allowed), kStrictEntries[i].sid) &&
           GrantedFileRights(allowed->Mask) == kStrictEntries[i].mask) {
         seen[i] = true;
         matched = true;
-        break;
       }
     }
     if (!matched) {
       return false;
     }
   }
-  if (strict) {
-    for (bool found : seen) {
-      if (!found) {
-        return false;
-      }
+  for (bool found : seen) {
+    if (!found) {
+      return false;
     }
   }
   return true;
@@ -125,19 +156,14 @@ bool OwnerAndDaclPassFolderRule(PSID owner,
                                 PACL dacl,
                                 SECURITY_DESCRIPTOR_CONTROL control,
                                 FolderRule rule) {
-  const bool strict = rule == FolderRule::kStrict;
   if (!IsTrustedPrincipal(owner) || dacl == nullptr || !::IsValidAcl(dacl)) {
     return false;
   }
-  if (strict) {
-    if (!::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-      return false;
-    }
-    if ((control & SE_DACL_PROTECTED) == 0 || dacl->AceCount != kStrictEntries.size()) {
-      return false;
-    }
+  if (rule == FolderRule::kRelaxed) {
+    return RelaxedEntriesPass(dacl);
   }
-  return EntriesPassRule(dacl, strict);
+  return ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+         (control & SE_DACL_PROTECTED) != 0 && StrictEntriesPass(dacl);
 }
 
 bool DescriptorPassesFolderRule(PSECURITY_DESCRIPTOR descriptor, FolderRule rule) {

@@ -2,7 +2,8 @@
 //
 // The strict rule is for everything a run owns (base folder, run folder, asset folders,
 // payload files): owner BUILTIN\Administrators, a protected DACL of exactly three allow
-// entries (LocalSystem and Administrators with full access, Users with read and execute).
+// entries (LocalSystem and Administrators with full access, Users with read and execute), the
+// Users entry possibly split by Windows into an effective and an inherit-only half.
 // The relaxed rule is for the folders above (Program Files and its parents): a trusted
 // owner, and no entry that lets an untrusted principal write.
 #pragma once
@@ -18,6 +19,8 @@ enum class FolderRule {
 
 inline constexpr ACCESS_MASK kFullAccessMask = 0x001F01FF;
 inline constexpr ACCESS_MASK kUsersReadExecuteMask = 0x001200A9;
+// What the inherit-only half of a split Users entry keeps for the folder's children.
+inline constexpr ACCESS_MASK kUsersInheritedGenericRights = GENERIC_READ | GENERIC_EXECUTE;
 // Generic all, generic write, write owner, write DAC, delete, write attributes, delete
 // child, write extended attributes, append data, write data.
 inline constexpr ACCESS_MASK kWriteTypeRights = 0x500D0156;

@@ -29,7 +29,8 @@ bool RecordFolderDescriptor(const std::wstring& path, PSECURITY_DESCRIPTOR descr
   if (!folder) {
     return false;
   }
-  emulated_security::RecordDescriptor(folder.get(), descriptor);
+  emulated_security::RecordDescriptor(
+      folder.get(), emulated_security::StoredForm(descriptor, ObjectKind::kFolder).get());
   return true;
 }
 #endif
@@ -77,7 +78,8 @@ UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
                                   flags_and_attributes, nullptr));
 #if defined(VEXO_EMULATED_FILE_SECURITY)
   if (file && descriptor != nullptr) {
-    emulated_security::RecordDescriptor(file.get(), descriptor);
+    emulated_security::RecordDescriptor(
+        file.get(), emulated_security::StoredForm(descriptor, ObjectKind::kFile).get());
   }
 #endif
   return file;

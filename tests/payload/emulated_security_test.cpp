@@ -18,6 +18,7 @@
 #include "fs/folder_security.h"
 #include "fs/messages.h"
 #include "fs/protected_folder.h"
+#include "fs/security_access.h"
 #include "payload/payload_file.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
@@ -40,6 +41,17 @@ class EmulatedSecurityTest : public testing::Test {
   const RunFolderDescriptor descriptor_ = ConvertRunFolderSddl();
 };
 
+// Entries of the DACL recorded for `object`.
+DWORD RecordedEntryCount(HANDLE object) {
+  UniqueLocalMemory descriptor;
+  EXPECT_EQ(ReadObjectSecurity(object, descriptor), static_cast<DWORD>(ERROR_SUCCESS));
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  EXPECT_TRUE(::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
+  return dacl != nullptr ? dacl->AceCount : 0;
+}
+
 TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
   const std::wstring run = JoinPath(base_.path(), NewRunId());
   const std::wstring assets = JoinPath(run, L"assets");
@@ -49,6 +61,8 @@ TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
       OpenProtectedFolder(assets, descriptor_.get(), ExistingFolder::kRefuse);
   UniqueHandle fonts_handle =
       OpenProtectedFolder(fonts, descriptor_.get(), ExistingFolder::kRefuse);
+  // Stored as Windows stores a folder's descriptor: the Users entry split in two halves.
+  EXPECT_EQ(RecordedEntryCount(run_handle.get()), 4u);
 
   struct TamperCase {
     const wchar_t* sddl;

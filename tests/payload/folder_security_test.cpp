@@ -23,6 +23,7 @@ namespace {
 
 #define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 #define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
+#define SPLIT_BASE L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)"
 
 // The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
 // inherit-only entries for what gets created inside.
@@ -66,6 +67,13 @@ const RuleCase kRuleCases[] = {
     {"Everyone generic write", L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
     {"inherit-only entry", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)",
      false, true},
+    // A folder created with the run folder descriptor, as Windows stores it: the Users entry
+    // split into its effective half and an inherit-only half with the generic rights.
+    {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true, true},
+    {"split half with write", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
+    {"split half for Everyone", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
+    {"split half twice",
+     L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)", false, true},
     {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
     {"Program Files", kProgramFilesSddl, false, true},
 };
