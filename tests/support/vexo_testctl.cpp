@@ -1,8 +1,10 @@
 // vexo-testctl: the bench's tools for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM [ARGS...]
+//   vexo-testctl run [--limited] [--answer BUTTON]... [--answer-after-ms N] [--timeout-ms N]
+//                    -- PROGRAM [ARGS...]
 //       Starts PROGRAM (with the limited token when asked), prints each product message box it
-//       shows as one UTF-8 line and answers it (the given answers in order, then OK), then
+//       shows as one UTF-8 line and answers it (the given answers in order, then OK; after N ms
+//       when asked, as slowly as a person would), then
 //       prints the exit code and returns it. A program that does not end in time (default
 //       60000 ms) is terminated; vexo-testctl then returns 1460.
 //   vexo-testctl strip-resource FILE ID
@@ -34,8 +36,8 @@ constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
 
 constexpr char kUsage[] =
-    "usage: vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM "
-    "[ARGS...]\n"
+    "usage: vexo-testctl run [--limited] [--answer BUTTON]... [--answer-after-ms N] "
+    "[--timeout-ms N] -- PROGRAM [ARGS...]\n"
     "       vexo-testctl strip-resource FILE ID\n"
     "       vexo-testctl patch-resource FILE ID OFFSET\n"
     "BUTTON: ok cancel yes no abort retry ignore tryagain continue, or a number\n";
@@ -84,12 +86,15 @@ int RunCommand(const std::vector<std::wstring>& args) {
   ProgramStart start;
   std::deque<int> answers;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
+  std::uint32_t answer_after_ms = 0;
   std::size_t i = 0;
   for (; i < args.size() && args[i] != L"--"; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
     } else if (args[i] == L"--answer" && i + 1 < args.size()) {
       answers.push_back(ParseButton(args[++i]));
+    } else if (args[i] == L"--answer-after-ms" && i + 1 < args.size()) {
+      answer_after_ms = ParseNumber(args[++i], kDefaultTimeoutMs);
     } else if (args[i] == L"--timeout-ms" && i + 1 < args.size()) {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
@@ -102,13 +107,14 @@ int RunCommand(const std::vector<std::wstring>& args) {
   start.program = FullPath(args[i + 1]);
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  BoxResponder responder([&answers](const ObservedBox& box) {
+  BoxResponder responder([&answers, answer_after_ms](const ObservedBox& box) {
     int press = IDOK;
     if (!answers.empty()) {
       press = answers.front();
       answers.pop_front();
     }
     PrintLine("box " + DescribeBox(box));
+    ::Sleep(answer_after_ms);
     if (box.HasButton(press)) {
       PrintLine("answer " + ToUtf8(ButtonName(press)));
     } else {

@@ -19,13 +19,14 @@ using testing_support::SetMember;
 
 const std::string kHash(64, 'a');
 
+std::string Quoted(const std::string& text) {
+  return std::string("\"").append(text).append("\"");
+}
+
 RawMembers ValidPlan() {
-  return {{"arguments", "\"\""},
-          {"manifest", "\"m\""},
-          {"oldHash", "\"" + kHash + "\""},
-          {"parentCreation", "133000000000000000"},
-          {"role", "\"host\""},
-          {"schema", "1"},
+  return {{"arguments", "\"\""},          {"manifest", "\"m\""},
+          {"oldHash", Quoted(kHash)},     {"parentCreation", "133000000000000000"},
+          {"role", "\"host\""},           {"schema", "1"},
           {"target", "\"Vexo-Host.exe\""}};
 }
 
@@ -65,11 +66,11 @@ TEST(PlanRulesTest, ReaderRules) {
       {"target", "\"a\\\\Vexo-Host.exe\"", false},
       {"target", "\"C:Vexo-Host.exe\"", false},
       {"target", "\"a/b\"", false},
-      {"target", "\"" + std::string(99, 'x') + "\"", true},
-      {"target", "\"" + std::string(100, 'x') + "\"", false},
+      {"target", Quoted(std::string(99, 'x')), true},
+      {"target", Quoted(std::string(100, 'x')), false},
       {"manifest", "5", false},
-      {"oldHash", "\"" + std::string(64, 'A') + "\"", false},
-      {"oldHash", "\"" + std::string(63, 'a') + "\"", false},
+      {"oldHash", Quoted(std::string(64, 'A')), false},
+      {"oldHash", Quoted(std::string(63, 'a')), false},
       {"arguments", "\"--managed\"", false},
       {"parentCreation", "-1", false},
       {"parentCreation", "1.5", false},

@@ -7,8 +7,8 @@ CA bundle, so the launcher's port, host name and TLS checks are the real ones. R
   update_e2e.py SOURCE_DIR BUILD_DIR NATIVE_TOOL PRIVATE_KEY HOST GROUP
 
 GROUP names one test class below; each group has its own namespace, Wine prefix and server."""
-import ctypes, hashlib, json, os, re, shutil, socket, ssl, struct, subprocess, sys, tempfile
-import threading, time, unittest
+import ctypes, hashlib, json, os, re, select, shutil, signal, socket, ssl, struct, subprocess, sys
+import tempfile, threading, time, unittest
 
 SOURCE, BUILD, TOOL, KEY, HOST, GROUP = sys.argv[1:7]
 PREFIX = f"{BUILD}/wineprefix-update-{GROUP}"
@@ -18,6 +18,8 @@ OLD = f"{BUILD}/bin/Vexo-Host.exe"
 NEW = f"{BUILD}/launcher-0.3.0/Vexo-Host.exe"
 STAND_IN = f"{BUILD}/bin/stand-in-program.exe"
 MANIFEST = "api/program-updates/v1/manifest/host"
+IN_OPEN, IN_MOVED_TO, IN_CREATE = 0x20, 0x80, 0x100
+HUMAN_MS = 3500  # how long a box stays up where the restarted launcher must count as come up
 APPROVAL_BOX = re.compile(r'^box icon=error buttons=ok text="Windows 관리자 승인이 필요합니다\.\\n오류 5', re.M)
 
 
@@ -119,8 +121,9 @@ class Server:
             write(f"{WORK}/nginx.conf", conf.encode())
             self.process = subprocess.Popen(["nginx", "-c", f"{WORK}/nginx.conf"])
             for _ in range(100):
-                if socket.socket().connect_ex(("127.0.0.1", 443)) == 0:
-                    break
+                with socket.socket() as probe:
+                    if probe.connect_ex(("127.0.0.1", 443)) == 0:
+                        break
                 time.sleep(0.05)
         return self
 
@@ -146,18 +149,50 @@ class Launch:
         shutil.copy(program, self.path)
         self.windows_path = f"C:\\vexo-update\\{label}\\{name}"
 
-    def start(self, *args, limited=True, env=None):
+    def start(self, *args, limited=True, env=None, answer_after_ms=0):
+        """Starts the launcher through update-chain under vexo-testctl. Boxes are answered after
+        `answer_after_ms`: on Windows the restarted launcher waits at the consent prompt, under
+        Wine its re-start refuses at once, and a box answered sooner than 3 s would make it
+        count as not come up."""
         report = f"{self.folder}.report"
         command = [f"{SOURCE}/cmake/wine-run", PREFIX, f"{BUILD}/bin/vexo-testctl.exe", "run",
-                   *(["--limited"] if limited else []), "--timeout-ms", "90000", "--",
+                   *(["--limited"] if limited else []), "--timeout-ms", "90000",
+                   "--answer-after-ms", str(answer_after_ms), "--",
                    f"{BUILD}/bin/update-chain.exe", "Z:" + report.replace("/", "\\"),
                    self.windows_path, *args]
         return subprocess.Popen(command, stdout=subprocess.PIPE, env={**os.environ, **(env or {})},
                                 text=True), report
 
-    def run(self, *args, limited=True, env=None):
+    def run(self, *args, limited=True, env=None, answer_after_ms=0):
         started = time.monotonic()
-        process, report = self.start(*args, limited=limited, env=env)
+        return self.finish(*self.start(*args, limited=limited, env=env,
+                                        answer_after_ms=answer_after_ms), started)
+
+    def run_killing_worker_at(self, name, event, occurrence):
+        """Starts the launcher and kills its update worker right after the `occurrence`th
+        `event` on a file `name` in its folder or staging folder. True when it was killed."""
+        libc, started = ctypes.CDLL(None, use_errno=True), time.monotonic()
+        watch = libc.inotify_init1(os.O_NONBLOCK)
+        libc.inotify_add_watch(watch, self.folder.encode(), IN_OPEN | IN_MOVED_TO | IN_CREATE)
+        process, report = self.start(answer_after_ms=HUMAN_MS)
+        while process.poll() is None and occurrence > 0:
+            data = os.read(watch, 65536) if select.select([watch], [], [], 0.2)[0] else b""
+            while data:
+                _, mask, _, length = struct.unpack_from("iIII", data)
+                entry, data = data[16:16 + length].rstrip(b"\0").decode(), data[16 + length:]
+                if mask & IN_CREATE and entry.startswith(".vexo-update-"):
+                    libc.inotify_add_watch(watch, f"{self.folder}/{entry}".encode(), IN_OPEN | IN_MOVED_TO | IN_CREATE)
+                occurrence -= entry == name and bool(mask & event)
+                if occurrence == 0:
+                    for pid in filter(str.isdigit, os.listdir("/proc")):
+                        if b"--vexo-update-worker" in read(f"/proc/{pid}/cmdline"):
+                            os.kill(int(pid), signal.SIGKILL)
+                    break
+        os.close(watch)
+        self.finish(process, report, started)
+        return occurrence == 0
+
+    def finish(self, process, report, started):
         self.output = process.communicate(timeout=180)[0]
         self.seconds = time.monotonic() - started
         self.exit_code = int(re.findall(r"^exit-code (\d+)$", self.output, re.M)[-1])
@@ -179,7 +214,7 @@ class Launch:
 class CycleTest(unittest.TestCase):
     def test_newer_launcher_replaces_the_program_and_starts_once(self):
         with Server(publish(NEW)) as server:
-            launch = Launch("cycle").run()
+            launch = Launch("cycle").run(answer_after_ms=HUMAN_MS)
         staging, = launch.staging()
         self.assertEqual((launch.exit_code, launch.worker_exit()), (0, [0]))
         self.assertEqual(read(launch.path), read(NEW))
@@ -282,6 +317,24 @@ class RefusalTest(unittest.TestCase):
             launch.run(limited=False)
         self.assertNotEqual(launch.exit_code, 0)
         self.assertEqual(server.requests(), [])
+
+
+class CrashTest(unittest.TestCase):
+    # Kill points: the worker dies right after the given event on the given file.
+    ROWS = [("plan.json", IN_OPEN, 2), ("Vexo-Host.exe", IN_OPEN, 2), ("new.exe", IN_OPEN, 2),
+            ("new.exe", IN_OPEN, 3), ("Vexo-Host.exe", IN_OPEN, 4), ("new.exe", IN_OPEN, 4),
+            ("previous.exe", IN_CREATE, 1), ("previous.exe", IN_OPEN, 2),
+            ("Vexo-Host.exe", IN_MOVED_TO, 1), ("Vexo-Host.exe", IN_OPEN, 6),
+            ("applied.json", IN_CREATE, 1)]
+
+    def test_a_killed_worker_leaves_a_whole_program_that_starts(self):
+        tree = publish(NEW)
+        for name, event, occurrence in self.ROWS:
+            with self.subTest(f"{name} {event:#x} {occurrence}"), Server(tree):
+                launch = Launch(f"crash-{name}-{event}-{occurrence}")
+                self.assertTrue(launch.run_killing_worker_at(name, event, occurrence))
+                self.assertIn(read(launch.path), (read(OLD), read(NEW)))
+                self.assertEqual(launch.run("--verify-payload").exit_code, 0)
 
 
 def inside_namespace():
