@@ -105,8 +105,10 @@ void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   Require(g_winhttp.set_option(handle, option, &value, sizeof(value)) != FALSE);
 }
 
-// Resolve, connect, TLS and sending: each time-out at most what is left.
+// Resolve, connect, TLS and sending: each time-out at most what is left. The header wait is
+// capped here too: Wine already waits for the response headers inside WinHttpSendRequest.
 void CapConnectionTimeouts(HINTERNET request, const Deadline& deadline) {
+  SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
   Require(g_winhttp.set_timeouts(request, static_cast<int>(deadline.Cap(kResolveTimeoutMs)),
                                  static_cast<int>(deadline.Cap(kConnectTimeoutMs)),
                                  static_cast<int>(deadline.Cap(kSendTimeoutMs)),
