@@ -5,9 +5,12 @@
 //
 // WinHTTP's own time-outs do not bound a call: the receive time-out applies per read (a
 // trickled body never times out), the wait for the response headers has its own time-out,
-// and a deadline checked between calls cannot interrupt one that blocks. So before every
-// blocking phase each time-out is lowered to what is left of the deadline, and the deadline is
-// checked again after it.
+// the TLS handshake is bounded only per socket operation, and a deadline checked between calls
+// cannot interrupt one that blocks. So the request runs in WinHTTP's asynchronous mode and this
+// thread waits for each phase (connection, TLS and sending; the headers; each piece of the
+// body) at most until the deadline; a phase still running then is abandoned by closing the
+// request, which is how WinHTTP cancels an asynchronous request. Each time-out is also lowered
+// to what is left, so WinHTTP itself gives up no later.
 #include "update/http_client_win.h"
 
 #include <windows.h>
@@ -15,6 +18,8 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <string>
 
 #include "common/handles.h"
@@ -35,6 +40,7 @@ void Require(bool condition) {
 }
 
 struct WinHttpFunctions {
+  HMODULE module;
   decltype(&::WinHttpOpen) open;
   decltype(&::WinHttpSetTimeouts) set_timeouts;
   decltype(&::WinHttpConnect) connect;
@@ -46,10 +52,11 @@ struct WinHttpFunctions {
   decltype(&::WinHttpQueryDataAvailable) query_data_available;
   decltype(&::WinHttpReadData) read_data;
   decltype(&::WinHttpCloseHandle) close_handle;
+  decltype(&::WinHttpSetStatusCallback) set_status_callback;
 };
 
-// The loaded table. It is filled before the first handle is opened and stays valid while
-// the module holder of the call lives, which outlives every handle of the call.
+// The table, filled once. winhttp.dll stays loaded for the rest of the process: WinHTTP's own
+// threads may still be finishing an abandoned request inside it after a call has returned.
 WinHttpFunctions g_winhttp{};
 
 template <typename Function>
@@ -59,7 +66,10 @@ void Resolve(HMODULE module, const char* name, Function& function) {
   function = reinterpret_cast<Function>(reinterpret_cast<void*>(address));
 }
 
-UniqueModule LoadWinHttp() {
+void LoadWinHttp() {
+  if (g_winhttp.module != nullptr) {
+    return;
+  }
   UniqueModule module(::LoadLibraryExW(kWinHttpLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   Require(module.valid());
   const HMODULE m = module.get();
@@ -74,13 +84,65 @@ UniqueModule LoadWinHttp() {
   Resolve(m, "WinHttpQueryDataAvailable", g_winhttp.query_data_available);
   Resolve(m, "WinHttpReadData", g_winhttp.read_data);
   Resolve(m, "WinHttpCloseHandle", g_winhttp.close_handle);
-  return module;
+  Resolve(m, "WinHttpSetStatusCallback", g_winhttp.set_status_callback);
+  g_winhttp.module = module.release();
 }
 
 void CloseInternetHandle(HINTERNET handle) noexcept {
   g_winhttp.close_handle(handle);
 }
 using UniqueInternetHandle = UniqueResource<NullableTraits<HINTERNET, &CloseInternetHandle>>;
+
+constexpr DWORD kNotifications =
+    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+
+// What WinHTTP's threads report about the request. It lives on the heap and is deleted by the
+// request's last notification (its handle closing), so a notification that comes after this
+// thread gave up never touches freed memory; the read buffer lives here for the same reason.
+struct RequestProgress {
+  UniqueHandle completed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  DWORD status = 0;  // the last completion
+  DWORD bytes = 0;   // available or read
+  std::array<std::uint8_t, kReadChunkBytes> buffer{};
+};
+
+void CALLBACK
+OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+  auto* progress = reinterpret_cast<RequestProgress*>(context);
+  if (progress == nullptr) {
+    return;
+  }
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      delete progress;
+      return;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      progress->bytes = *static_cast<const DWORD*>(information);
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      progress->bytes = length;
+      break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      break;
+    default:
+      return;
+  }
+  progress->status = status;
+  ::SetEvent(progress->completed.get());
+}
+
+// Hands `progress` to the request: from here on its handle's closing deletes it.
+RequestProgress& AttachProgress(HINTERNET request, std::unique_ptr<RequestProgress> progress) {
+  Require(progress->completed.valid());
+  Require(g_winhttp.set_status_callback(request, OnRequestStatus, kNotifications, 0) !=
+          WINHTTP_INVALID_STATUS_CALLBACK);
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress.get());
+  Require(g_winhttp.set_option(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) !=
+          FALSE);
+  return *progress.release();
+}
 
 // The call's deadline, counted on the 64-bit tick count from the start of the call.
 class Deadline {
@@ -101,6 +163,13 @@ class Deadline {
   std::uint64_t end_;
 };
 
+// Waits for the completion of the operation just started, at most until the deadline, and
+// requires it to be `expected`.
+void AwaitCompletion(const RequestProgress& progress, DWORD expected, const Deadline& deadline) {
+  Require(::WaitForSingleObject(progress.completed.get(), deadline.Left()) == WAIT_OBJECT_0);
+  Require(progress.status == expected);
+}
+
 void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   Require(g_winhttp.set_option(handle, option, &value, sizeof(value)) != FALSE);
 }
@@ -115,22 +184,25 @@ void CapConnectionTimeouts(HINTERNET request, const Deadline& deadline) {
                                  static_cast<int>(deadline.Cap(kReceiveTimeoutMs))) != FALSE);
 }
 
-void SendRequest(HINTERNET request, std::wstring_view header_text, const Deadline& deadline) {
+void SendRequest(HINTERNET request,
+                 RequestProgress& progress,
+                 std::wstring_view header_text,
+                 const Deadline& deadline) {
   CapConnectionTimeouts(request, deadline);
   const wchar_t* headers = header_text.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header_text.data();
   const DWORD header_length = static_cast<DWORD>(header_text.size());
   Require(header_text.size() == header_length);
   Require(g_winhttp.send_request(request, headers, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                 0) != FALSE);
-  deadline.Left();
+                                 reinterpret_cast<DWORD_PTR>(&progress)) != FALSE);
+  AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, deadline);
 }
 
 // The wait for the whole header block, limited to what is left.
-void ReceiveResponse(HINTERNET request, const Deadline& deadline) {
+void ReceiveResponse(HINTERNET request, RequestProgress& progress, const Deadline& deadline) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
   Require(g_winhttp.receive_response(request, nullptr) != FALSE);
-  deadline.Left();
+  AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, deadline);
 }
 
 void RequireStatusOk(HINTERNET request) {
@@ -142,29 +214,27 @@ void RequireStatusOk(HINTERNET request) {
   Require(status == HTTP_STATUS_OK);
 }
 
-// Waits for the next piece of the body (at most what is left) and reads it. Never lets the
-// body pass `body_limit`. False at the end of the body.
+// Waits for the next piece of the body and reads it, each at most until the deadline. Never
+// lets the body pass `body_limit`. False at the end of the body.
 bool ReadNextChunk(HINTERNET request,
+                   RequestProgress& progress,
                    std::uint64_t body_limit,
                    const Deadline& deadline,
                    std::vector<std::uint8_t>& body) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
-  DWORD available = 0;
-  Require(g_winhttp.query_data_available(request, &available) != FALSE);
-  deadline.Left();
-  if (available == 0) {
+  Require(g_winhttp.query_data_available(request, nullptr) != FALSE);
+  AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, deadline);
+  if (progress.bytes == 0) {
     return false;
   }
-  const DWORD wanted = std::min<DWORD>(available, kReadChunkBytes);
+  const DWORD wanted = std::min<DWORD>(progress.bytes, kReadChunkBytes);
   Require(body.size() + wanted <= body_limit);
-  const std::size_t old_size = body.size();
-  body.resize(old_size + wanted);
-  DWORD read = 0;
-  Require(g_winhttp.read_data(request, body.data() + old_size, wanted, &read) != FALSE);
-  Require(read <= wanted);
-  body.resize(old_size + read);
+  Require(g_winhttp.read_data(request, progress.buffer.data(), wanted, nullptr) != FALSE);
+  AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, deadline);
+  Require(progress.bytes <= wanted);
+  body.insert(body.end(), progress.buffer.begin(), progress.buffer.begin() + progress.bytes);
   deadline.Left();
-  return read != 0;
+  return progress.bytes != 0;
 }
 
 }  // namespace
@@ -174,11 +244,11 @@ std::vector<std::uint8_t> UpdateHttpGet(std::string_view path,
                                         std::wstring_view header_text) {
   const Deadline deadline(body_limit);
   Require(!path.empty() && path.front() == '/');
-  // Released in reverse: request, connection, session, then the module.
-  const UniqueModule winhttp = LoadWinHttp();
+  LoadWinHttp();
+  // Closed in reverse order: request, connection, session.
   const UniqueInternetHandle session(
       g_winhttp.open(kUpdateUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                     WINHTTP_NO_PROXY_BYPASS, 0));
+                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   Require(session.valid());
   Require(g_winhttp.set_timeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
                                  kSendTimeoutMs, kReceiveTimeoutMs) != FALSE);
@@ -186,17 +256,19 @@ std::vector<std::uint8_t> UpdateHttpGet(std::string_view path,
       g_winhttp.connect(session.get(), kUpdateServerHost, kUpdateServerPort, 0));
   Require(connection.valid());
   const std::wstring wide_path = WidenAscii(path);
+  auto new_progress = std::make_unique<RequestProgress>();
   const UniqueInternetHandle request(g_winhttp.open_request(
       connection.get(), kGetMethod, wide_path.c_str(), nullptr, WINHTTP_NO_REFERER,
       WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
   Require(request.valid());
+  RequestProgress& progress = AttachProgress(request.get(), std::move(new_progress));
   SetDwordOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
 
-  SendRequest(request.get(), header_text, deadline);
-  ReceiveResponse(request.get(), deadline);
+  SendRequest(request.get(), progress, header_text, deadline);
+  ReceiveResponse(request.get(), progress, deadline);
   RequireStatusOk(request.get());
   std::vector<std::uint8_t> body;
-  while (ReadNextChunk(request.get(), body_limit, deadline, body)) {
+  while (ReadNextChunk(request.get(), progress, body_limit, deadline, body)) {
   }
   return body;
 }

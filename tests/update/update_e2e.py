@@ -236,7 +236,7 @@ class AttackTest(unittest.TestCase):
             ("manifest trickled past 10 s", Server(valid, f"location = /{MANIFEST} {{ limit_rate 60; }}")),
             ("accepts and never sends headers", Server(silent=True)),
             ("manifest one byte over its limit", Server(oversized)),
-            ("file one byte over its limit", Server(served(signed(new), new + b"\0"))),
+            ("file one byte over its limit", Server(served(signed(new), new + b"\0", digest(new)))),
             ("certificate from an untrusted CA", Server(valid, cert="other-server")),
             ("32-bit program", Server(signed(x86))),
             ("DLL", Server(signed(dll))),
