@@ -1,4 +1,4 @@
-// The update server client: one synchronous HTTPS GET through WinHTTP, with hard deadlines.
+// The update server client: one HTTPS GET through WinHTTP that returns within its deadline.
 #pragma once
 
 #include <cstdint>
