@@ -114,22 +114,43 @@ bool WorkerTookOver(HANDLE ready_event, HANDLE worker) {
                                   kWorkerReadyWaitMs) == WAIT_OBJECT_0;
 }
 
+// The saved arguments when this start may update at all: the program has its role's name, was
+// not started by a worker with its own hash as marker, is not elevated, and has no arguments but
+// its role's switch. Nothing otherwise.
+std::optional<std::string> UpdateAllowedForThisStart(std::string_view role,
+                                                     const std::wstring& program_path) {
+  if (!ExecutableMatchesRole(role, program_path) || TakeRecoveryMarkerFor(program_path) ||
+      IsCurrentProcessElevated()) {
+    return std::nullopt;
+  }
+  return SavedArgumentsOfThisStart(role);
+}
+
+// Fills the staging folder: the downloaded program as "new.exe", a verified copy of this program
+// to run the worker from, and the plan. Returns the copy's path.
+std::wstring StageFiles(const std::wstring& staging_folder,
+                        const std::wstring& program_path,
+                        const std::vector<std::uint8_t>& program,
+                        const UpdatePlan& plan) {
+  WriteNewFile(JoinPath(staging_folder, kNewProgramFileName), program);
+  const std::wstring worker_path = JoinPath(staging_folder, FileName(program_path));
+  Require(::CopyFileW(program_path.c_str(), worker_path.c_str(), TRUE) != FALSE);
+  Require(FileSha256Hex(worker_path) == plan.old_hash);
+  WriteNewFile(JoinPath(staging_folder, kPlanFileName), UpdatePlanText(plan));
+  return worker_path;
+}
+
 bool CheckStageAndHandOver(const UpdateFetch& fetch,
                            std::string_view role,
                            std::string_view current_version,
                            std::uint64_t minimum_sequence,
                            const UpdateHeaderProvider& header_provider) {
   const std::wstring program_path = CurrentModulePath();
-  if (!ExecutableMatchesRole(role, program_path) || TakeRecoveryMarkerFor(program_path) ||
-      IsCurrentProcessElevated()) {
-    return false;
-  }
-  const std::optional<std::string> saved_arguments = SavedArgumentsOfThisStart(role);
+  const std::optional<std::string> saved_arguments = UpdateAllowedForThisStart(role, program_path);
   if (!saved_arguments) {
     return false;
   }
   const ZeroedText header(header_provider ? header_provider() : std::wstring());
-
   const std::string manifest_text = BytesAsText(
       fetch(std::string(kManifestRequestPrefix).append(role), kMaxManifestBytes, header.get()));
   const VerifiedManifest manifest =
@@ -139,26 +160,22 @@ bool CheckStageAndHandOver(const UpdateFetch& fetch,
   }
 
   const std::wstring program_folder = ParentPath(program_path);
-  const std::wstring program_name = FileName(program_path);
   const FolderRootPin program_folder_pin = PinFolderToRoot(program_folder);
   const std::vector<std::uint8_t> program = fetch(manifest.path, manifest.bytes, header.get());
   CheckDownloadedProgram(program, manifest);
-  const std::string old_hash = FileSha256Hex(program_path);
-
+  const std::optional<std::string> target = NarrowAscii(FileName(program_path));
+  Require(target.has_value());
+  const UpdatePlan plan{*saved_arguments,
+                        manifest_text,
+                        FileSha256Hex(program_path),
+                        ProcessCreationTime(::GetCurrentProcess()),
+                        std::string(role),
+                        *target};
   const std::wstring staging_name = StagingFolderName(RandomHex32());
   const std::wstring staging_folder = JoinPath(program_folder, staging_name);
   CreateStagingFolder(staging_folder);
   const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
-  WriteNewFile(JoinPath(staging_folder, kNewProgramFileName), program);
-  const std::optional<std::string> target = NarrowAscii(program_name);
-  Require(target.has_value());
-  const std::wstring worker_path = JoinPath(staging_folder, program_name);
-  Require(::CopyFileW(program_path.c_str(), worker_path.c_str(), TRUE) != FALSE);
-  Require(FileSha256Hex(worker_path) == old_hash);
-  const UpdatePlan plan{*saved_arguments,  manifest_text,
-                        old_hash,          ProcessCreationTime(::GetCurrentProcess()),
-                        std::string(role), *target};
-  WriteNewFile(JoinPath(staging_folder, kPlanFileName), UpdatePlanText(plan));
+  const std::wstring worker_path = StageFiles(staging_folder, program_path, program, plan);
 
   const UniqueHandle ready_event = CreateReadyEvent(staging_name);
   const StartedProcess worker = StartWorker(worker_path, staging_folder);

@@ -133,6 +133,47 @@ std::uint32_t RollBack(const UpdatePaths& paths,
   return kWorkerExitRolledBack;
 }
 
+UpdatePlan ReadPlan(const std::wstring& staging_folder, std::string_view role) {
+  return ReadUpdatePlan(
+      BytesAsText(ReadWholeFile(JoinPath(staging_folder, kPlanFileName), kMaxPlanBytes)), role);
+}
+
+UpdatePaths PathsOfUpdate(const std::wstring& worker,
+                          const std::wstring& staging_folder,
+                          std::string_view target_name) {
+  return {worker,
+          staging_folder,
+          JoinPath(ParentPath(staging_folder), WidenAscii(target_name)),
+          JoinPath(staging_folder, kNewProgramFileName),
+          JoinPath(staging_folder, kPreviousProgramFileName),
+          JoinPath(staging_folder, kFailedProgramFileName)};
+}
+
+// The plan's manifest verifies and offers a newer version; the worker and the program file are
+// the old program; the staged file is the promised x64 program.
+VerifiedManifest CheckStagedUpdate(const UpdatePaths& paths,
+                                   const UpdatePlan& plan,
+                                   std::string_view role,
+                                   std::string_view version) {
+  VerifiedManifest manifest =
+      VerifyUpdateManifest(plan.manifest, role, version, kWorkerMinimumSequence);
+  Require(CompareVersions(ParseVersion(manifest.version), ParseVersion(version)) > 0);
+  Require(FileSha256Hex(paths.worker) == plan.old_hash);
+  Require(FileSha256Hex(paths.target) == plan.old_hash);
+  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
+  CheckWindowsX64Executable(ReadWholeFile(paths.new_program, manifest.bytes));
+  return manifest;
+}
+
+// Starts the program now in place while nobody can change its file; whether it came up.
+bool StartSwappedProgram(const UpdatePaths& paths,
+                         const UpdatePlan& plan,
+                         const VerifiedManifest& manifest) {
+  const UniqueHandle held = HoldProgramFile(paths.target);
+  Require(FileSha256Hex(paths.target) == manifest.sha256);
+  return RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
+}
+
 }  // namespace
 
 bool RelaunchProgram(const std::wstring& program_path,
@@ -166,26 +207,14 @@ bool RelaunchProgram(const std::wstring& program_path,
 
 std::uint32_t RunUpdateWorker(const char* role, const char* version, std::uint32_t parent_id) {
   Require(!IsCurrentProcessElevated());
-  UpdatePaths paths;
-  paths.worker = CurrentModulePath();
-  paths.staging_folder = ParentPath(paths.worker);
-  Require(IsStagingFolderName(FileName(paths.staging_folder)));
-  const FolderRootPin staging_pin = PinFolderToRoot(paths.staging_folder);
-  const UpdatePlan plan = ReadUpdatePlan(
-      BytesAsText(ReadWholeFile(JoinPath(paths.staging_folder, kPlanFileName), kMaxPlanBytes)),
-      role);
-  paths.target = JoinPath(ParentPath(paths.staging_folder), WidenAscii(plan.target));
-  paths.new_program = JoinPath(paths.staging_folder, kNewProgramFileName);
-  paths.previous_program = JoinPath(paths.staging_folder, kPreviousProgramFileName);
-  paths.failed_program = JoinPath(paths.staging_folder, kFailedProgramFileName);
+  const std::wstring worker = CurrentModulePath();
+  const std::wstring staging_folder = ParentPath(worker);
+  Require(IsStagingFolderName(FileName(staging_folder)));
+  const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
+  const UpdatePlan plan = ReadPlan(staging_folder, role);
+  const UpdatePaths paths = PathsOfUpdate(worker, staging_folder, plan.target);
   Require(ExecutableMatchesRole(role, paths.target));
-  const VerifiedManifest manifest =
-      VerifyUpdateManifest(plan.manifest, role, version, kWorkerMinimumSequence);
-  Require(CompareVersions(ParseVersion(manifest.version), ParseVersion(version)) > 0);
-  Require(FileSha256Hex(paths.worker) == plan.old_hash);
-  Require(FileSha256Hex(paths.target) == plan.old_hash);
-  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
-  CheckWindowsX64Executable(ReadWholeFile(paths.new_program, manifest.bytes));
+  const VerifiedManifest manifest = CheckStagedUpdate(paths, plan, role, version);
   const UniqueHandle parent = OpenCheckedParent(parent_id, plan, paths.target);
 
   SignalTakeOver(paths.staging_folder);
@@ -193,15 +222,7 @@ std::uint32_t RunUpdateWorker(const char* role, const char* version, std::uint32
   Require(FileSha256Hex(paths.target) == plan.old_hash);
   Require(FileSha256Hex(paths.new_program) == manifest.sha256);
   SwapProgramFile(paths.target, paths.new_program, paths.previous_program, plan.old_hash);
-
-  bool came_up = false;
-  {
-    const UniqueHandle held = HoldProgramFile(paths.target);
-    Require(FileSha256Hex(paths.target) == manifest.sha256);
-    came_up =
-        RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
-  }
-  if (!came_up) {
+  if (!StartSwappedProgram(paths, plan, manifest)) {
     return RollBack(paths, plan, manifest);
   }
   WriteNewFile(JoinPath(paths.staging_folder, kAppliedFileName),
