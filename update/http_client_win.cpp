@@ -1,7 +1,7 @@
 // WinHTTP is not a Windows "known DLL": a winhttp.dll planted beside the launcher would be
 // loaded into the elevated launcher if it were a static import. It is therefore loaded from
-// the system folder only, and the few functions used are reached through one table of typed
-// pointers, all in this file.
+// the system folder only (common/system_library.h), and the few functions used are reached
+// through one table of typed pointers, all in this file.
 //
 // WinHTTP's own time-outs do not bound a call: the receive time-out applies per read (a
 // trickled body never times out), the wait for the response headers has its own time-out,
@@ -20,9 +20,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/handles.h"
+#include "common/system_library.h"
 #include "update/update_error.h"
 #include "update/update_names.h"
 #include "update/update_server.h"
@@ -40,7 +42,6 @@ void Require(bool condition) {
 }
 
 struct WinHttpFunctions {
-  HMODULE module;
   decltype(&::WinHttpOpen) open;
   decltype(&::WinHttpSetTimeouts) set_timeouts;
   decltype(&::WinHttpConnect) connect;
@@ -55,41 +56,41 @@ struct WinHttpFunctions {
   decltype(&::WinHttpSetStatusCallback) set_status_callback;
 };
 
-// The table, filled once. winhttp.dll stays loaded for the rest of the process: WinHTTP's own
-// threads may still be finishing an abandoned request inside it after a call has returned.
-WinHttpFunctions g_winhttp{};
+constexpr SystemExport<WinHttpFunctions> kWinHttpExports[] = {
+    ExportInto<&WinHttpFunctions::open>("WinHttpOpen"),
+    ExportInto<&WinHttpFunctions::set_timeouts>("WinHttpSetTimeouts"),
+    ExportInto<&WinHttpFunctions::connect>("WinHttpConnect"),
+    ExportInto<&WinHttpFunctions::open_request>("WinHttpOpenRequest"),
+    ExportInto<&WinHttpFunctions::set_option>("WinHttpSetOption"),
+    ExportInto<&WinHttpFunctions::send_request>("WinHttpSendRequest"),
+    ExportInto<&WinHttpFunctions::receive_response>("WinHttpReceiveResponse"),
+    ExportInto<&WinHttpFunctions::query_headers>("WinHttpQueryHeaders"),
+    ExportInto<&WinHttpFunctions::query_data_available>("WinHttpQueryDataAvailable"),
+    ExportInto<&WinHttpFunctions::read_data>("WinHttpReadData"),
+    ExportInto<&WinHttpFunctions::close_handle>("WinHttpCloseHandle"),
+    ExportInto<&WinHttpFunctions::set_status_callback>("WinHttpSetStatusCallback"),
+};
 
-template <typename Function>
-void Resolve(HMODULE module, const char* name, Function& function) {
-  const FARPROC address = ::GetProcAddress(module, name);
-  Require(address != nullptr);
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+// Loaded once and kept for the rest of the process: WinHTTP's own threads may still be
+// finishing an abandoned request inside winhttp.dll after a call has returned. Null when
+// winhttp.dll or one of the exports is missing from the system folder.
+const WinHttpFunctions* LoadedWinHttp() noexcept {
+  static const std::optional<SystemFunctions<WinHttpFunctions>> loaded =
+      LoadSystemFunctions<WinHttpFunctions>(kWinHttpLibrary, kWinHttpExports);
+  return loaded ? &loaded->functions : nullptr;
 }
 
-void LoadWinHttp() {
-  if (g_winhttp.module != nullptr) {
-    return;
-  }
-  UniqueModule module(::LoadLibraryExW(kWinHttpLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-  Require(module.valid());
-  const HMODULE m = module.get();
-  Resolve(m, "WinHttpOpen", g_winhttp.open);
-  Resolve(m, "WinHttpSetTimeouts", g_winhttp.set_timeouts);
-  Resolve(m, "WinHttpConnect", g_winhttp.connect);
-  Resolve(m, "WinHttpOpenRequest", g_winhttp.open_request);
-  Resolve(m, "WinHttpSetOption", g_winhttp.set_option);
-  Resolve(m, "WinHttpSendRequest", g_winhttp.send_request);
-  Resolve(m, "WinHttpReceiveResponse", g_winhttp.receive_response);
-  Resolve(m, "WinHttpQueryHeaders", g_winhttp.query_headers);
-  Resolve(m, "WinHttpQueryDataAvailable", g_winhttp.query_data_available);
-  Resolve(m, "WinHttpReadData", g_winhttp.read_data);
-  Resolve(m, "WinHttpCloseHandle", g_winhttp.close_handle);
-  Resolve(m, "WinHttpSetStatusCallback", g_winhttp.set_status_callback);
-  g_winhttp.module = module.release();
+const WinHttpFunctions& WinHttp() {
+  const WinHttpFunctions* functions = LoadedWinHttp();
+  Require(functions != nullptr);
+  return *functions;
 }
 
+// A handle exists only when the functions that made it were loaded.
 void CloseInternetHandle(HINTERNET handle) noexcept {
-  g_winhttp.close_handle(handle);
+  if (const WinHttpFunctions* functions = LoadedWinHttp()) {
+    functions->close_handle(handle);
+  }
 }
 using UniqueInternetHandle = UniqueResource<NullableTraits<HINTERNET, &CloseInternetHandle>>;
 
@@ -136,10 +137,10 @@ OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
 // Hands `progress` to the request: from here on its handle's closing deletes it.
 RequestProgress& AttachProgress(HINTERNET request, std::unique_ptr<RequestProgress> progress) {
   Require(progress->completed.valid());
-  Require(g_winhttp.set_status_callback(request, OnRequestStatus, kNotifications, 0) !=
+  Require(WinHttp().set_status_callback(request, OnRequestStatus, kNotifications, 0) !=
           WINHTTP_INVALID_STATUS_CALLBACK);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress.get());
-  Require(g_winhttp.set_option(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) !=
+  Require(WinHttp().set_option(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) !=
           FALSE);
   return *progress.release();
 }
@@ -171,14 +172,14 @@ void AwaitCompletion(const RequestProgress& progress, DWORD expected, const Dead
 }
 
 void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
-  Require(g_winhttp.set_option(handle, option, &value, sizeof(value)) != FALSE);
+  Require(WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE);
 }
 
 // Resolve, connect, TLS and sending: each time-out at most what is left. The header wait is
 // capped here too: Wine already waits for the response headers inside WinHttpSendRequest.
 void CapConnectionTimeouts(HINTERNET request, const Deadline& deadline) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
-  Require(g_winhttp.set_timeouts(request, static_cast<int>(deadline.Cap(kResolveTimeoutMs)),
+  Require(WinHttp().set_timeouts(request, static_cast<int>(deadline.Cap(kResolveTimeoutMs)),
                                  static_cast<int>(deadline.Cap(kConnectTimeoutMs)),
                                  static_cast<int>(deadline.Cap(kSendTimeoutMs)),
                                  static_cast<int>(deadline.Cap(kReceiveTimeoutMs))) != FALSE);
@@ -192,7 +193,7 @@ void SendRequest(HINTERNET request,
   const wchar_t* headers = header_text.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header_text.data();
   const DWORD header_length = static_cast<DWORD>(header_text.size());
   Require(header_text.size() == header_length);
-  Require(g_winhttp.send_request(request, headers, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0,
+  Require(WinHttp().send_request(request, headers, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0,
                                  reinterpret_cast<DWORD_PTR>(&progress)) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, deadline);
 }
@@ -201,14 +202,14 @@ void SendRequest(HINTERNET request,
 void ReceiveResponse(HINTERNET request, RequestProgress& progress, const Deadline& deadline) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
-  Require(g_winhttp.receive_response(request, nullptr) != FALSE);
+  Require(WinHttp().receive_response(request, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, deadline);
 }
 
 void RequireStatusOk(HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof(status);
-  Require(g_winhttp.query_headers(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  Require(WinHttp().query_headers(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                   WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                                   WINHTTP_NO_HEADER_INDEX) != FALSE);
   Require(status == HTTP_STATUS_OK);
@@ -222,14 +223,14 @@ bool ReadNextChunk(HINTERNET request,
                    const Deadline& deadline,
                    std::vector<std::uint8_t>& body) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
-  Require(g_winhttp.query_data_available(request, nullptr) != FALSE);
+  Require(WinHttp().query_data_available(request, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, deadline);
   if (progress.bytes == 0) {
     return false;
   }
   const DWORD wanted = std::min<DWORD>(progress.bytes, kReadChunkBytes);
   Require(body.size() + wanted <= body_limit);
-  Require(g_winhttp.read_data(request, progress.buffer.data(), wanted, nullptr) != FALSE);
+  Require(WinHttp().read_data(request, progress.buffer.data(), wanted, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, deadline);
   Require(progress.bytes <= wanted);
   body.insert(body.end(), progress.buffer.begin(), progress.buffer.begin() + progress.bytes);
@@ -244,20 +245,19 @@ std::vector<std::uint8_t> UpdateHttpGet(std::string_view path,
                                         std::wstring_view header_text) {
   const Deadline deadline(body_limit);
   Require(!path.empty() && path.front() == '/');
-  LoadWinHttp();
   // Closed in reverse order: request, connection, session.
   const UniqueInternetHandle session(
-      g_winhttp.open(kUpdateUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+      WinHttp().open(kUpdateUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   Require(session.valid());
-  Require(g_winhttp.set_timeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
+  Require(WinHttp().set_timeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
                                  kSendTimeoutMs, kReceiveTimeoutMs) != FALSE);
   const UniqueInternetHandle connection(
-      g_winhttp.connect(session.get(), kUpdateServerHost, kUpdateServerPort, 0));
+      WinHttp().connect(session.get(), kUpdateServerHost, kUpdateServerPort, 0));
   Require(connection.valid());
   const std::wstring wide_path = WidenAscii(path);
   auto new_progress = std::make_unique<RequestProgress>();
-  const UniqueInternetHandle request(g_winhttp.open_request(
+  const UniqueInternetHandle request(WinHttp().open_request(
       connection.get(), kGetMethod, wide_path.c_str(), nullptr, WINHTTP_NO_REFERER,
       WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
   Require(request.valid());

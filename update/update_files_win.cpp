@@ -6,6 +6,7 @@
 #include <array>
 #include <limits>
 
+#include "common/cng.h"
 #include "common/hex.h"
 #include "common/path.h"
 #include "common/sha256.h"
@@ -67,9 +68,11 @@ std::wstring WithoutTrailingSeparators(std::wstring_view path) {
 }  // namespace
 
 std::wstring RandomHex32() {
+  const CngFunctions* cng = Cng();
+  Require(cng != nullptr);
   std::array<std::uint8_t, kRandomNameBytes> bytes{};
-  Require(::BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                            BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0);
+  Require(cng->gen_random(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                          BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0);
   return ToLowerHexWide(bytes);
 }
 
