@@ -1,166 +1,107 @@
 // Handle identity, read pins and PathExists on real files and folders under Wine.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <cstdint>
-#include <cstring>
-#include <cwctype>
-#include <string>
+#include <algorithm>
 
 #include "common/error_codes.h"
-#include "common/failure.h"
-#include "common/handles.h"
 #include "fs/file_identity.h"
 #include "fs/file_pin.h"
 #include "fs/messages.h"
-#include "fs/protected_folder.h"
-#include "payload/payload_file.h"
-#include "tests/common/scratch_folder.h"
-#include "tests/security_tool/tool_runner.h"
+#include "tests/common/catch_failure.h"
+#include "tests/payload/other_process.h"
 
 namespace vexo {
 namespace {
 
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) {
-    c = static_cast<wchar_t>(std::towupper(c));
+// "dir", "file.txt" and its second hard link "link.txt" in a scratch folder.
+class FileIdentityTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(::CreateDirectoryW(scratch_.Join(L"dir").c_str(), nullptr));
+    ASSERT_TRUE(UniqueHandle(::CreateFileW(scratch_.Join(L"file.txt").c_str(), GENERIC_WRITE, 0,
+                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    ASSERT_TRUE(UniqueHandle(::CreateFileW(scratch_.Join(L"Single.TXT").c_str(), GENERIC_WRITE, 0,
+                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    ASSERT_TRUE(::CreateHardLinkW(scratch_.Join(L"link.txt").c_str(),
+                                  scratch_.Join(L"file.txt").c_str(), nullptr));
   }
-  return text;
-}
+  UniqueHandle Open(const std::wstring& name) const {
+    return UniqueHandle(::CreateFileW(scratch_.Join(name).c_str(),
+                                      READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  }
 
-void WriteFileBytes(const std::wstring& path, const char* text) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file) << ::GetLastError();
-  DWORD written = 0;
-  ASSERT_TRUE(
-      ::WriteFile(file.get(), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr));
-}
-
-UniqueHandle OpenAny(const std::wstring& path) {
-  return UniqueHandle(::CreateFileW(
-      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// Layout of every case: folder "dir" and file "file.txt" in a scratch folder; "file.txt"
-// gets a second hard link "link.txt" when asked.
-struct IdentityCase {
-  const char* name;
-  const wchar_t* opened;    // relative name that is opened
-  const wchar_t* expected;  // relative name that is expected
-  bool upper_case_expected;
-  bool folder_expected;
-  bool second_link;
-  bool accepted;
+  test::ScratchFolder scratch_;
 };
 
-TEST(CheckHandleIdentityTest, Cases) {
-  const IdentityCase cases[] = {
-      {"file as file", L"file.txt", L"file.txt", false, false, false, true},
-      {"folder as folder", L"dir", L"dir", false, true, false, true},
-      {"letter case differs", L"file.txt", L"file.txt", true, false, false, true},
-      {"folder letter case differs", L"dir", L"dir", true, true, false, true},
-      {"file where folder expected", L"file.txt", L"file.txt", false, true, false, false},
-      {"folder where file expected", L"dir", L"dir", false, false, false, false},
-      {"second hard link", L"file.txt", L"file.txt", false, false, true, false},
-      {"other final path", L"file.txt", L"other.txt", false, false, false, false},
-      {"expected path is the parent", L"dir", L".", false, true, false, false},
+TEST_F(FileIdentityTest, CheckHandleIdentity) {
+  const struct {
+    const wchar_t* opened;
+    std::wstring expected;
+    ObjectKind kind;
+    bool accepted;
+  } cases[] = {
+      {L"Single.TXT", scratch_.Join(L"Single.TXT"), ObjectKind::kFile, true},
+      {L"dir", scratch_.Join(L"DIR"), ObjectKind::kFolder, true},  // letter case differs
+      {L"Single.TXT", scratch_.Join(L"Single.TXT"), ObjectKind::kFolder, false},
+      {L"dir", scratch_.Join(L"dir"), ObjectKind::kFile, false},
+      {L"file.txt", scratch_.Join(L"file.txt"), ObjectKind::kFile, false},  // second hard link
+      {L"Single.TXT", scratch_.Join(L"other.txt"), ObjectKind::kFile, false},
+      {L"dir", scratch_.path(), ObjectKind::kFolder, false},
   };
-  for (const IdentityCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScratchFolder scratch;
-    ASSERT_TRUE(::CreateDirectoryW(scratch.Join(L"dir").c_str(), nullptr));
-    WriteFileBytes(scratch.Join(L"file.txt"), "payload");
-    if (c.second_link) {
-      ASSERT_TRUE(::CreateHardLinkW(scratch.Join(L"link.txt").c_str(),
-                                    scratch.Join(L"file.txt").c_str(), nullptr));
-    }
-    UniqueHandle handle = OpenAny(scratch.Join(c.opened));
-    ASSERT_TRUE(handle);
-    std::wstring expected =
-        std::wstring(c.expected) == L"." ? scratch.path() : scratch.Join(c.expected);
-    if (c.upper_case_expected) {
-      expected = Upper(expected);
-    }
+  for (const auto& c : cases) {
+    const UniqueHandle handle = Open(c.opened);
     try {
-      CheckHandleIdentity(handle.get(), expected,
-                          c.folder_expected ? ObjectKind::kFolder : ObjectKind::kFile);
-      EXPECT_TRUE(c.accepted) << "accepted";
+      CheckHandleIdentity(handle.get(), c.expected, c.kind);
+      EXPECT_TRUE(c.accepted) << testing::PrintToString(c.expected);
     } catch (const Failure& failure) {
-      EXPECT_FALSE(c.accepted) << "refused";
+      EXPECT_FALSE(c.accepted) << testing::PrintToString(c.expected);
       EXPECT_EQ(failure.code, error::kAccessDenied);
       EXPECT_EQ(failure.message, message::kLinkedOrChangedPath);
     }
   }
+  // The final path drops the namespace prefix and keeps the case on disk.
+  std::wstring upper = scratch_.Join(L"Single.TXT");
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
+  const UniqueHandle opened_upper(
+      ::CreateFileW(upper.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_EQ(GetFinalPath(opened_upper.get()), scratch_.Join(L"Single.TXT"));
 }
 
-TEST(GetFinalPathTest, DropsTheNamespacePrefixAndKeepsTheDiskCase) {
-  ScratchFolder scratch;
-  WriteFileBytes(scratch.Join(L"Mixed.TXT"), "x");
-  UniqueHandle handle = OpenAny(Upper(scratch.Join(L"Mixed.TXT")));
-  ASSERT_TRUE(handle);
-  EXPECT_EQ(GetFinalPath(handle.get()), scratch.Join(L"Mixed.TXT"));
-}
-
-TEST(PinFileForReadingTest, RefusesMissingFilesFoldersAndHardLinks) {
-  ScratchFolder scratch;
-  WriteFileBytes(scratch.Join(L"file.txt"), "payload");
-  ASSERT_TRUE(::CreateHardLinkW(scratch.Join(L"link.txt").c_str(),
-                                scratch.Join(L"file.txt").c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryW(scratch.Join(L"dir").c_str(), nullptr));
-  struct PinCase {
+TEST_F(FileIdentityTest, PinFileForReading) {
+  const struct {
     const wchar_t* name;
     std::uint32_t code;
     const wchar_t* message;
-  };
-  const PinCase cases[] = {
+  } refused[] = {
       {L"missing.txt", ERROR_FILE_NOT_FOUND, message::kFileNotPinned},
       {L"file.txt", error::kAccessDenied, message::kLinkedOrChangedPath},
-      // A folder cannot even be opened as a file (no backup semantics).
       {L"dir", error::kAccessDenied, message::kFileNotPinned},
   };
-  for (const PinCase& c : cases) {
-    try {
-      PinFileForReading(scratch.Join(c.name), PinSecurity::kIdentityOnly);
-      ADD_FAILURE() << "pinned " << testing::PrintToString(std::wstring(c.name));
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code, c.code);
-      EXPECT_EQ(failure.message, c.message);
-    }
+  for (const auto& c : refused) {
+    const Failure failure =
+        CatchFailure([&] { PinFileForReading(scratch_.Join(c.name), PinSecurity::kIdentityOnly); });
+    EXPECT_EQ(failure.code, c.code);
+    EXPECT_EQ(failure.message, c.message);
   }
-}
-
-// A pinned file can be read by others but not written, renamed or deleted.
-TEST(PinFileForReadingTest, OtherProcessesCannotWriteOrDelete) {
-  ScratchFolder scratch;
-  const std::wstring path = scratch.Join(L"file.txt");
-  WriteFileBytes(path, "payload");
+  // A pinned file can be read by others but not written or deleted.
+  const std::wstring path = scratch_.Join(L"Single.TXT");
   {
-    UniqueHandle pin = PinFileForReading(path, PinSecurity::kIdentityOnly);
-    ASSERT_TRUE(pin);
-    EXPECT_EQ(RunSecurityTool(L"try-write " + Quoted(path)), ERROR_SHARING_VIOLATION);
-    EXPECT_NE(RunSecurityTool(L"try-delete " + Quoted(path)), 0u);
-    EXPECT_TRUE(PathExists(path));
+    const UniqueHandle pin = PinFileForReading(path, PinSecurity::kIdentityOnly);
+    EXPECT_EQ(TryWrite(path), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(::DeleteFileW(path.c_str()));
   }
-  EXPECT_EQ(RunSecurityTool(L"try-write " + Quoted(path)), 0u);
+  EXPECT_EQ(TryWrite(path), 0u);
 }
 
-TEST(PathExistsTest, Cases) {
-  ScratchFolder scratch;
-  WriteFileBytes(scratch.Join(L"file.txt"), "x");
-  EXPECT_TRUE(PathExists(scratch.Join(L"file.txt")));
-  EXPECT_TRUE(PathExists(scratch.path()));
-  EXPECT_FALSE(PathExists(scratch.Join(L"missing.txt")));
-  EXPECT_FALSE(PathExists(scratch.Join(L"missing\\file.txt")));
-  try {
-    PathExists(scratch.Join(L"bad<name>.txt"));
-    ADD_FAILURE() << "an unreadable name was answered";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.message, message::kCleanupTargetUnknown);
-    EXPECT_NE(failure.code, 0u);
-  }
+TEST_F(FileIdentityTest, PathExists) {
+  EXPECT_TRUE(PathExists(scratch_.Join(L"file.txt")));
+  EXPECT_TRUE(PathExists(scratch_.path()));
+  EXPECT_FALSE(PathExists(scratch_.Join(L"missing\\file.txt")));
+  const Failure failure = CatchFailure([&] { PathExists(scratch_.Join(L"bad<name>.txt")); });
+  EXPECT_EQ(failure.message, message::kCleanupTargetUnknown);
+  EXPECT_NE(failure.code, 0u);
 }
 
 }  // namespace

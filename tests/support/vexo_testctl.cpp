@@ -1,44 +1,49 @@
-// vexo-testctl: the bench's tools for scripts and the demo.
+// vexo-testctl: the bench for scripts and the demo, and the emulated store's seeding.
 //
 //   vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM [ARGS...]
-//       Starts PROGRAM (with the limited token when asked), prints each product message box it
-//       shows as one UTF-8 line and answers it (the given answers in order, then OK), then
-//       prints the exit code and returns it. A program that does not end in time (default
-//       60000 ms) is terminated; vexo-testctl then returns 1460.
-//   vexo-testctl strip-resource FILE ID
-//       Removes RT_RCDATA resource ID from FILE.
-//   vexo-testctl patch-resource FILE ID OFFSET
-//       Inverts the byte at OFFSET of RT_RCDATA resource ID in FILE.
+//       Starts PROGRAM (with the limited token when asked), prints each product message box as
+//       one UTF-8 line and answers it (the given answers in order, then OK), prints the exit
+//       code and returns it; 1460 when the program did not end in time (default 60000 ms).
+//   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
+//   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
+//   vexo-testctl seed-program-files              records for Program Files the descriptor
+//                                                Windows gives it (emulated file security)
+//   vexo-testctl set-security PATH SDDL          records any descriptor for any object
 //
-// Errors of the tool itself go to stderr with exit code 2 (usage) or 3 (failure).
-#include <windows.h>
+// The security commands return 0 or the Windows error of the failing call. Errors of the tool
+// itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
+#include "tests/support/wine_driver.h"
 
+#include <knownfolders.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <algorithm>
 #include <cstdio>
-#include <cwchar>
 #include <deque>
 #include <limits>
-#include <optional>
-#include <string>
-#include <vector>
 
-#include "tests/support/box_watcher.h"
-#include "tests/support/resource_patcher.h"
-#include "tests/support/support_error.h"
+#include "fs/emulated_security_store.h"
 
 namespace {
 
 using namespace vexo::test;
+using Arguments = std::vector<std::wstring>;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
+constexpr wchar_t kArgumentsEnd[] = L"--";
 
-constexpr char kUsage[] =
-    "usage: vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM "
-    "[ARGS...]\n"
-    "       vexo-testctl strip-resource FILE ID\n"
-    "       vexo-testctl patch-resource FILE ID OFFSET\n"
-    "BUTTON: ok cancel yes no abort retry ignore tryagain continue, or a number\n";
+#define TRUSTED_INSTALLER L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+// What Windows gives C:\Program Files: owned by TrustedInstaller, protected, with inherit-only
+// entries for what gets created inside.
+constexpr wchar_t kProgramFilesSddl[] =
+    L"O:" TRUSTED_INSTALLER L"G:" TRUSTED_INSTALLER L"D:PAI(A;;FA;;;" TRUSTED_INSTALLER
+    L")(A;CIIO;GA;;;" TRUSTED_INSTALLER
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
+    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
 class UsageError : public std::runtime_error {
  public:
@@ -46,74 +51,64 @@ class UsageError : public std::runtime_error {
 };
 
 void PrintLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
+  std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
 
 std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
-  wchar_t* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::wcstoull(text.c_str(), &end, 0);
-  if (text.empty() || text[0] == L'-' || end == text.c_str() || *end != L'\0' || errno != 0 ||
-      value > max) {
+  std::size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = text.empty() || text[0] == L'-' ? max + 1ULL : std::stoull(text, &used, 0);
+  } catch (const std::logic_error&) {
+    used = 0;
+  }
+  if (used != text.size() || value > max) {
     throw UsageError("not a number in range: " + ToUtf8(text));
   }
   return static_cast<std::uint32_t>(value);
 }
 
-int ParseButton(const std::wstring& text) {
-  if (const auto id = ButtonIdFromName(text)) {
-    return *id;
-  }
-  return static_cast<int>(ParseNumber(text, std::numeric_limits<int>::max()));
+int LastError() {
+  const DWORD error = ::GetLastError();
+  return error == 0 ? ERROR_INVALID_DATA : static_cast<int>(error);
 }
 
-std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(32768, L'\0');
-  const DWORD length =
-      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length == 0 || length >= full.size()) {
-    ThrowSupportError("cannot resolve " + ToUtf8(path), ::GetLastError());
-  }
-  full.resize(length);
-  return full;
-}
-
-int RunCommand(const std::vector<std::wstring>& args) {
+int RunCommand(const Arguments& args) {
   ProgramStart start;
   std::deque<int> answers;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::size_t i = 0;
-  for (; i < args.size() && args[i] != L"--"; ++i) {
+  for (; i + 1 < args.size() && args[i] != kArgumentsEnd; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
-    } else if (args[i] == L"--answer" && i + 1 < args.size()) {
-      answers.push_back(ParseButton(args[++i]));
-    } else if (args[i] == L"--timeout-ms" && i + 1 < args.size()) {
+    } else if (args[i] == L"--answer") {
+      const auto id = ButtonIdFromName(args[++i]);
+      answers.push_back(id ? *id : static_cast<int>(ParseNumber(args[i], INT32_MAX)));
+    } else if (args[i] == L"--timeout-ms") {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
       throw UsageError("unknown run option: " + ToUtf8(args[i]));
     }
   }
-  if (i + 1 >= args.size()) {
+  if (i + 1 >= args.size() || args[i] != kArgumentsEnd) {
     throw UsageError("run needs -- and a program");
   }
-  start.program = FullPath(args[i + 1]);
+  start.program.resize(MAX_PATH * 4);
+  start.program.resize(::GetFullPathNameW(args[i + 1].c_str(),
+                                          static_cast<DWORD>(start.program.size()),
+                                          start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
   BoxResponder responder([&answers](const ObservedBox& box) {
-    int press = IDOK;
+    const int press = answers.empty() ? IDOK : answers.front();
     if (!answers.empty()) {
-      press = answers.front();
       answers.pop_front();
     }
     PrintLine("box " + DescribeBox(box));
-    if (box.HasButton(press)) {
-      PrintLine("answer " + ToUtf8(ButtonName(press)));
-    } else {
-      PrintLine("answer-unavailable " + ToUtf8(ButtonName(press)) + ", dismissed");
-    }
+    const bool available =
+        std::find(box.buttons.begin(), box.buttons.end(), press) != box.buttons.end();
+    PrintLine((available ? "answer " : "answer-unavailable ") + ButtonName(press));
     return press;
   });
   RunningProgram program = responder.Start(start);
@@ -125,44 +120,79 @@ int RunCommand(const std::vector<std::wstring>& args) {
   return static_cast<int>(result.exit_code);
 }
 
-int StripResourceCommand(const std::vector<std::wstring>& args) {
-  if (args.size() != 2) {
-    throw UsageError("strip-resource takes FILE ID");
-  }
-  RemoveResource(args[0], RT_RCDATA, static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)));
+std::uint16_t ResourceId(const std::wstring& text) {
+  return static_cast<std::uint16_t>(ParseNumber(text, 0xFFFF));
+}
+
+int StripResourceCommand(const Arguments& args) {
+  RemoveResource(args[0], RT_RCDATA, ResourceId(args[1]));
   return 0;
 }
 
-int PatchResourceCommand(const std::vector<std::wstring>& args) {
-  if (args.size() != 3) {
-    throw UsageError("patch-resource takes FILE ID OFFSET");
-  }
-  FlipResourceByte(args[0], static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)),
+int PatchResourceCommand(const Arguments& args) {
+  FlipResourceByte(args[0], ResourceId(args[1]),
                    ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
   return 0;
 }
+
+int SetSecurity(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &converted,
+                                                              nullptr)) {
+    return LastError();
+  }
+  const vexo::UniqueLocalMemory descriptor(converted);
+  const vexo::UniqueHandle object(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!object) {
+    return LastError();
+  }
+  vexo::emulated_security::RecordDescriptor(object.get(), descriptor.get());
+  return 0;
+}
+
+int SetSecurityCommand(const Arguments& args) {
+  return SetSecurity(args[0], args[1].c_str());
+}
+
+int SeedProgramFilesCommand(const Arguments&) {
+  vexo::UniqueCoTaskString folder;
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, folder.put()))) {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  return SetSecurity(folder.get(), kProgramFilesSddl);
+}
+
+struct Command {
+  const wchar_t* name;
+  std::size_t argument_count;  // SIZE_MAX: any
+  int (*run)(const Arguments&);
+};
+
+constexpr Command kCommands[] = {
+    {L"run", SIZE_MAX, RunCommand},
+    {L"strip-resource", 2, StripResourceCommand},
+    {L"patch-resource", 3, PatchResourceCommand},
+    {L"seed-program-files", 0, SeedProgramFilesCommand},
+    {L"set-security", 2, SetSecurityCommand},
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   try {
-    if (argc < 2) {
-      throw UsageError("no command");
+    const std::wstring name = argc > 1 ? argv[1] : L"";
+    const Arguments args(argv + std::min(argc, 2), argv + argc);
+    for (const Command& command : kCommands) {
+      if (name == command.name &&
+          (command.argument_count == SIZE_MAX || args.size() == command.argument_count)) {
+        return command.run(args);
+      }
     }
-    const std::wstring command = argv[1];
-    const std::vector<std::wstring> args(argv + 2, argv + argc);
-    if (command == L"run") {
-      return RunCommand(args);
-    }
-    if (command == L"strip-resource") {
-      return StripResourceCommand(args);
-    }
-    if (command == L"patch-resource") {
-      return PatchResourceCommand(args);
-    }
-    throw UsageError("unknown command: " + ToUtf8(command));
+    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(name));
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "vexo-testctl: %s\n%s", error.what(), kUsage);
+    std::fprintf(stderr, "vexo-testctl: %s (see the top of vexo_testctl.cpp)\n", error.what());
     return kExitUsage;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "vexo-testctl: %s\n", error.what());
