@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/path.h"
+#include "tests/common/catch_failure.h"
 
 namespace vexo {
 namespace {
@@ -34,14 +36,9 @@ TEST(PathTest, LexicallyNormal) {
   }
 }
 
-TEST(PathTest, RootAndAbsolute) {
-  const struct {
-    const wchar_t* input;
-    const wchar_t* root_name;
-    const wchar_t* root_directory;
-    const wchar_t* relative;
-    bool absolute;
-  } cases[] = {
+TEST(PathTest, RootParentFileNameAndJoin) {
+  // input, root name, root directory, relative part, absolute
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, bool> roots[] = {
       {L"C:\\a\\b", L"C:", L"\\", L"a\\b", true},
       {L"C:a", L"C:", L"", L"a", false},
       {L"\\a", L"", L"\\", L"a", false},
@@ -51,21 +48,14 @@ TEST(PathTest, RootAndAbsolute) {
       {L"\\\\\\a", L"", L"\\\\\\", L"a", false},
       {L"1:\\a", L"", L"", L"1:\\a", false},
   };
-  for (const auto& c : cases) {
-    const PathParts parts = SplitRoot(c.input);
-    EXPECT_EQ(parts.root_name, c.root_name) << Label(c.input);
-    EXPECT_EQ(parts.root_directory, c.root_directory) << Label(c.input);
-    EXPECT_EQ(parts.relative, c.relative) << Label(c.input);
-    EXPECT_EQ(IsAbsolutePath(c.input), c.absolute) << Label(c.input);
+  for (const auto& [input, root_name, root_directory, relative, absolute] : roots) {
+    const PathParts parts = SplitRoot(input);
+    EXPECT_EQ(parts.root_name + L"|" + parts.root_directory + L"|" + parts.relative,
+              std::wstring(root_name) + L"|" + root_directory + L"|" + relative);
+    EXPECT_EQ(IsAbsolutePath(input), absolute) << Label(input);
   }
-}
-
-TEST(PathTest, ParentAndFileName) {
-  const struct {
-    const wchar_t* input;
-    const wchar_t* parent;
-    const wchar_t* file_name;
-  } cases[] = {
+  // input, parent, file name
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> parts[] = {
       {L"C:\\a\\\\b", L"C:\\a", L"b"},
       {L"C:\\a", L"C:\\", L"a"},
       {L"C:\\", L"C:\\", L""},
@@ -73,18 +63,12 @@ TEST(PathTest, ParentAndFileName) {
       {L"\\\\server\\share", L"\\\\server\\", L"share"},
       {L"C:/dl/Vexo-Host.exe", L"C:/dl", L"Vexo-Host.exe"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ParentPath(c.input), c.parent) << Label(c.input);
-    EXPECT_EQ(FileName(c.input), c.file_name) << Label(c.input);
+  for (const auto& [input, parent, file_name] : parts) {
+    EXPECT_EQ(ParentPath(input), parent) << Label(input);
+    EXPECT_EQ(FileName(input), file_name) << Label(input);
   }
-}
-
-TEST(PathTest, Join) {
-  const struct {
-    const wchar_t* folder;
-    const wchar_t* name;
-    const wchar_t* joined;
-  } cases[] = {
+  // folder, name, joined
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> joins[] = {
       {L"C:\\run", L"assets\\fonts\\OFL.txt", L"C:\\run\\assets\\fonts\\OFL.txt"},
       {L"C:\\", L"a", L"C:\\a"},
       {L"C:\\run/", L"a", L"C:\\run/a"},
@@ -93,12 +77,14 @@ TEST(PathTest, Join) {
       {L"C:", L"a", L"C:a"},
       {L"", L"a", L"a"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(JoinPath(c.folder, c.name), c.joined) << Label(c.folder) << " + " << Label(c.name);
+  for (const auto& [folder, name, joined] : joins) {
+    EXPECT_EQ(JoinPath(folder, name), joined) << Label(folder) << " + " << Label(name);
   }
 }
 
 TEST(PathTest, RequireLocalPath) {
+  const std::wstring refused =
+      Refusal(error::kBadPathname, L"실행 파일을 고객 PC의 로컬 폴더에 내려받아 실행해 주세요.");
   const std::pair<const wchar_t*, bool> cases[] = {
       {L"C:\\Users\\a\\Downloads", true},
       {L"C:/a", true},
@@ -114,27 +100,13 @@ TEST(PathTest, RequireLocalPath) {
       {L"1:\\a", false},
   };
   for (const auto& [path, accepted] : cases) {
-    try {
-      RequireLocalPath(path);
-      EXPECT_TRUE(accepted) << Label(path);
-    } catch (const Failure& failure) {
-      EXPECT_FALSE(accepted) << Label(path);
-      EXPECT_EQ(failure.code, error::kBadPathname);
-      EXPECT_EQ(failure.message, L"실행 파일을 고객 PC의 로컬 폴더에 내려받아 실행해 주세요.");
-    }
+    EXPECT_EQ(RefusalOf([&] { RequireLocalPath(path); }), accepted ? L"" : refused) << Label(path);
   }
 }
 
 TEST(FailureTest, ZeroCodeBecomesInvalidDataAndCodesPrintInDecimal) {
-  for (const auto& [thrown, kept] : {std::pair{0u, 13u}, std::pair{0xFFFFFFFFu, 0xFFFFFFFFu}}) {
-    try {
-      ThrowFailure(L"x", thrown);
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code, kept);
-    }
-  }
-  EXPECT_EQ(DecimalText(0), L"0");
-  EXPECT_EQ(DecimalText(4294967295u), L"4294967295");
+  EXPECT_EQ(RefusalOf([] { ThrowFailure(L"x", 0); }), L"13: x");
+  EXPECT_EQ(RefusalOf([] { ThrowFailure(L"x", 0xFFFFFFFFu); }), L"4294967295: x");
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ constexpr wchar_t kMismatch[] =
 constexpr wchar_t kApprovalRequired[] = L"Windows 관리자 승인이 필요합니다.";
 constexpr wchar_t kNoDeployment[] =
     L"이 실행 파일에는 아직 Host 배포 기능이 포함되어 있지 않습니다.";
-constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 
 enum class Damage { kNone, kRemove, kFlip };
 
@@ -83,9 +82,7 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
     if (c.damage == Damage::kRemove) {
       RemoveResource(launcher.path(), RT_RCDATA, c.resource);
     } else if (c.damage == Damage::kFlip) {
-      const auto size = ReadResource(launcher.path(), RT_RCDATA, c.resource).size();
-      FlipResourceByte(launcher.path(), c.resource,
-                       c.offset == kLastByte ? static_cast<std::uint32_t>(size - 1) : c.offset);
+      FlipResourceByte(launcher.path(), c.resource, c.offset);
     }
     BoxScript script;
     if (c.error_box != nullptr) {

@@ -1,5 +1,6 @@
-// The real launcher under Wine: one launcher per session, a running Host at a normal start,
-// the cleanup confirmation, and the hand-over to the instance started through "runas".
+// The real launcher and the stand-in Host under Wine: the Host's window, one launcher per
+// session, a running Host or a held lock at a normal start, the cleanup confirmation, and the
+// hand-over to the instance started through "runas".
 //
 // Wine starts a "runas" program with the caller's own token, so from a limited start the
 // re-started instance has no rights either: it shows its own refusal and ends with 5, which
@@ -12,7 +13,6 @@
 #include <shellapi.h>
 #include <winternl.h>
 
-#include <algorithm>
 #include <atomic>
 #include <map>
 #include <set>
@@ -29,18 +29,15 @@ namespace {
 
 constexpr wchar_t kRunId[] = L"0123456789abcdef0123456789abcdef";
 
-// Whether the session lock exists, as any other process of the session would see it.
-bool SessionLockHeld(SessionLockKind kind) {
+std::wstring LockName(SessionLockKind kind) {
   DWORD session_id = 0;
   ::ProcessIdToSessionId(::GetCurrentProcessId(), &session_id);
-  return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session_id, kind).c_str()))
-      .valid();
+  return SessionLockName(session_id, kind);
 }
 
-UniqueHandle HoldSessionLock(SessionLockKind kind) {
-  DWORD session_id = 0;
-  ::ProcessIdToSessionId(::GetCurrentProcessId(), &session_id);
-  return UniqueHandle(::CreateMutexW(nullptr, FALSE, SessionLockName(session_id, kind).c_str()));
+// Whether the session lock exists, as any other process of the session would see it.
+bool SessionLockHeld(SessionLockKind kind) {
+  return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, LockName(kind).c_str())).valid();
 }
 
 // The documented x64 layout of a process's parameters up to its command line (winternl.h
@@ -55,13 +52,9 @@ struct ProcessParameters {
   UNICODE_STRING command_line;
 };
 
-struct StartParameters {
-  std::wstring directory;               // current folder at the start, with its trailing separator
-  std::vector<std::wstring> arguments;  // after the program
-};
-
-// What another process was started with, read from its memory.
-StartParameters ReadStartParameters(std::uint32_t process_id) {
+// What another process was started with, read from its memory: its current folder at the start
+// (with the trailing separator), then its arguments after the program.
+std::vector<std::wstring> ReadStartParameters(std::uint32_t process_id) {
   using Query = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
   const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
@@ -70,34 +63,49 @@ StartParameters ReadStartParameters(std::uint32_t process_id) {
   PROCESS_BASIC_INFORMATION basic{};
   PEB peb{};
   ProcessParameters parameters{};
-  if (query == nullptr || !process ||
-      query(process.get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 ||
-      !::ReadProcessMemory(process.get(), basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
-      !::ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof parameters,
-                           nullptr)) {
-    return {L"<unreadable>", {}};
-  }
-  const auto read = [&](const UNICODE_STRING& text) {
-    std::wstring out(text.Length / sizeof(wchar_t), L'\0');
-    ::ReadProcessMemory(process.get(), text.Buffer, out.data(), text.Length, nullptr);
+  const bool read =
+      query(process.get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) == 0 &&
+      ::ReadProcessMemory(process.get(), basic.PebBaseAddress, &peb, sizeof peb, nullptr) &&
+      ::ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof parameters,
+                          nullptr);
+  const auto text = [&](const UNICODE_STRING& in) {
+    std::wstring out(read ? in.Length / sizeof(wchar_t) : 0, L'\0');
+    ::ReadProcessMemory(process.get(), in.Buffer, out.data(), out.size() * 2, nullptr);
     return out;
   };
   int count = 0;
-  const UniqueArgv argv(::CommandLineToArgvW(read(parameters.command_line).c_str(), &count));
-  return {read(parameters.current_directory),
-          argv ? std::vector<std::wstring>(argv.get() + 1, argv.get() + count)
-               : std::vector<std::wstring>{}};
+  const UniqueArgv argv(::CommandLineToArgvW(text(parameters.command_line).c_str(), &count));
+  std::vector<std::wstring> started{text(parameters.current_directory)};
+  started.insert(started.end(), argv.get() + std::min(count, 1), argv.get() + count);
+  return started;
 }
 
 bool RunsImage(std::uint32_t process_id, const std::wstring& path) {
   const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   wchar_t image[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  return process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+  return ::QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
          ::CompareStringOrdinal(image, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// A minimised window of the Host's class, served by a thread of the test.
+// The window of the stand-in Host `process` shows, of the Host's class, or null after 30 s.
+HWND WaitForHostWindow(const RunningProgram& process) {
+  for (int tries = 0; tries < 1500; ++tries, ::Sleep(kBoxPollIntervalMs)) {
+    for (HWND window = ::FindWindowW(product::kHostWindowClass, nullptr); window != nullptr;
+         window = ::FindWindowExW(nullptr, window, product::kHostWindowClass, nullptr)) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner == process.id()) {
+        return window;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// A minimised window of the Host's class, served by a thread of the test, which sees whether
+// it was activated (another process cannot: by the time the launcher's box shows, the box is
+// the foreground window).
 class HostWindowThread {
  public:
   HostWindowThread() : thread_([this] { Run(); }) {
@@ -109,8 +117,7 @@ class HostWindowThread {
     ::PostMessageW(window_, WM_CLOSE, 0, 0);
     thread_.join();
   }
-  HWND window() const { return window_; }
-  bool activated() const { return activated_; }
+  bool BroughtForward() const { return activated_ && !::IsIconic(window_); }
 
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -124,9 +131,8 @@ class HostWindowThread {
   }
 
   void Run() {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = &HostWindowThread::Procedure;
-    window_class.lpszClassName = product::kHostWindowClass;
+    const WNDCLASSW window_class{0,       &Procedure, 0,       0,       nullptr,
+                                 nullptr, nullptr,    nullptr, nullptr, product::kHostWindowClass};
     ::RegisterClassW(&window_class);
     window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
                                 320, 240, nullptr, nullptr, nullptr, nullptr);
@@ -146,6 +152,22 @@ class HostWindowThread {
   std::thread thread_;
 };
 
+// The stand-in Host as the launcher meets it: a top-level window of the Host's class that the
+// launcher's lookup finds, and exit code 0 when that window is closed.
+TEST(DemoHostTest, ShowsTheHostWindowAndEndsWithZeroWhenClosed) {
+  const std::pair<UINT, WPARAM> closes[] = {{WM_CLOSE, 0}, {WM_SYSCOMMAND, SC_CLOSE}};
+  for (const auto& [message, wparam] : closes) {
+    RunningProgram host = StartProgram(ProgramCommand(VEXO_DEMO_HOST_IMAGE));
+    const HWND window = WaitForHostWindow(host);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(::GetAncestor(window, GA_PARENT), ::GetDesktopWindow());
+    EXPECT_EQ(::FindWindowW(product::kHostWindowClass, nullptr), window);
+    EXPECT_FALSE(host.HasEnded());
+    ASSERT_TRUE(::PostMessageW(window, message, wparam, 0));
+    EXPECT_EQ(host.WaitOrTerminate(kLauncherTimeoutMs).exit_code, 0u);
+  }
+}
+
 // Launchers of one session start at once with the customer's limited token. The one that wins
 // the launcher lock re-starts itself and waits; its instance's refusal is held open until every
 // other launcher has ended, so the winner must hold the lock the whole time.
@@ -155,12 +177,12 @@ TEST(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
   const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
   const std::wstring approval_required = FailureBoxText(message::kAdministratorApprovalRequired, 5);
   std::vector<RunningProgram> launchers;
-  std::set<std::uint32_t> launcher_ids;
+  std::set<std::uint32_t> ids;
   std::set<std::uint32_t> refused;
   std::vector<std::string> unexpected;
   bool instance_seen = false;
   BoxResponder responder([&](const ObservedBox& box) {
-    const bool from_launcher = launcher_ids.count(box.process_id) != 0;
+    const bool from_launcher = ids.count(box.process_id) != 0;
     if (box.text == already_running && box.icon == BoxIcon::kInformation && from_launcher) {
       refused.insert(box.process_id);
       return IDOK;
@@ -168,16 +190,17 @@ TEST(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
     if (box.text == approval_required && box.icon == BoxIcon::kError && !from_launcher) {
       instance_seen = true;
       EXPECT_TRUE(SessionLockHeld(SessionLockKind::kLauncher));
-      const auto ended = std::count_if(launchers.begin(), launchers.end(),
-                                       [](const RunningProgram& p) { return p.HasEnded(); });
-      return ended >= kCount - 1 ? IDOK : kAnswerLater;
+      return std::count_if(launchers.begin(), launchers.end(),
+                           [](const RunningProgram& p) { return p.HasEnded(); }) >= kCount - 1
+                 ? IDOK
+                 : kAnswerLater;
     }
     unexpected.push_back(DescribeBox(box));
     return IDCANCEL;
   });
   for (int i = 0; i < kCount; ++i) {
-    launchers.push_back(responder.Start(launcher.Start({}, TokenKind::kLimited)));
-    launcher_ids.insert(launchers.back().id());
+    ids.insert(
+        launchers.emplace_back(responder.Start(launcher.Start({}, TokenKind::kLimited))).id());
   }
   std::map<std::uint32_t, int> exit_codes;
   for (RunningProgram& program : launchers) {
@@ -186,8 +209,7 @@ TEST(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
   responder.WatchFor(300);  // answers whatever a failing run left up
   EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
   EXPECT_TRUE(instance_seen);
-  EXPECT_EQ(exit_codes[5], 1);
-  EXPECT_EQ(exit_codes[183], kCount - 1);
+  EXPECT_EQ(exit_codes, (std::map<std::uint32_t, int>{{5, 1}, {183, kCount - 1}}));
   EXPECT_EQ(refused.size(), static_cast<std::size_t>(kCount - 1));
   EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
 }
@@ -196,29 +218,28 @@ TEST(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
 // window is restored and brought forward before that message shows.
 TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
   const struct {
-    const char* name;
     bool host_window;
     std::optional<SessionLockKind> held;
     const wchar_t* sentence;
   } cases[] = {
-      {"Host running", true, std::nullopt, message::kCloseExistingHostFirst},
-      {"Host running, launcher lock held", true, SessionLockKind::kLauncher,
-       message::kAlreadyRunning},
-      {"keeper lock held", false, SessionLockKind::kKeeper, message::kAlreadyRunning},
+      {true, std::nullopt, message::kCloseExistingHostFirst},
+      {true, SessionLockKind::kLauncher, message::kAlreadyRunning},
+      {false, SessionLockKind::kKeeper, message::kAlreadyRunning},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.sentence)));
     std::optional<HostWindowThread> host;
     if (c.host_window) {
       host.emplace();
     }
-    const UniqueHandle other = c.held ? HoldSessionLock(*c.held) : UniqueHandle();
+    const UniqueHandle other(c.held ? ::CreateMutexW(nullptr, FALSE, LockName(*c.held).c_str())
+                                    : nullptr);
     const LauncherCopy launcher(L"normal-start");
     std::vector<std::string> boxes;
     bool host_forward_at_box = false;
     BoxResponder responder([&](const ObservedBox& box) {
       boxes.push_back(DescribeBox(box));
-      host_forward_at_box = host && !::IsIconic(host->window()) && host->activated();
+      host_forward_at_box = host && host->BroughtForward();
       return IDOK;
     });
     RunningProgram program = responder.Start(launcher.Start({}, TokenKind::kFull));
@@ -242,10 +263,10 @@ TEST(CleanupConfirmationTest, AnsweredNoEndsWith1223AndNothingElse) {
   }
 }
 
-// An unelevated start re-starts the launcher through "runas" with exactly the switch line of
-// its mode, in the launcher's own folder whatever folder it was started from, and waits,
-// holding the launcher lock; the instance refuses for lack of rights and
-// the parent ends with the instance's code, showing nothing itself.
+// An unelevated start re-starts its own file through "runas" with exactly the switch line of
+// its mode, in the launcher's own folder whatever folder it was started from, and waits holding
+// the launcher lock; the instance refuses for lack of rights and the parent ends with the
+// instance's code, showing nothing itself.
 TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
   const struct {
     std::vector<std::wstring> arguments;
@@ -260,18 +281,15 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
     const LauncherCopy launcher(L"runas");
     std::vector<std::string> boxes;
     std::uint32_t launcher_id = 0;
-    std::optional<std::uint32_t> instance_id;
-    StartParameters instance_start;
+    std::vector<std::wstring> instance_started;
     bool image_and_locks_as_expected = false;
     BoxResponder responder([&](const ObservedBox& box) {
       boxes.push_back(DescribeBox(box));
       if (box.text == message::kCleanupConfirmation && box.process_id == launcher_id) {
         return IDYES;
       }
-      if (box.text == approval_required && box.icon == BoxIcon::kError && !instance_id) {
-        instance_id = box.process_id;
-        instance_start = ReadStartParameters(box.process_id);
-        // The same launcher file, the parent holding the launcher lock, nobody the keeper lock.
+      if (box.text == approval_required && box.process_id != launcher_id) {
+        instance_started = ReadStartParameters(box.process_id);
         image_and_locks_as_expected = RunsImage(box.process_id, launcher.path()) &&
                                       SessionLockHeld(SessionLockKind::kLauncher) &&
                                       !SessionLockHeld(SessionLockKind::kKeeper);
@@ -281,17 +299,16 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
     RunningProgram program = responder.Start(
         {launcher.path(), c.arguments, TokenKind::kLimited, ParentPath(launcher.folder().path())});
     launcher_id = program.id();
-    const ProgramResult result = responder.WaitForExit(program, kLauncherTimeoutMs);
+    EXPECT_EQ(responder.WaitForExit(program, kLauncherTimeoutMs).exit_code, 5u);
     responder.WatchFor(300);  // nothing may follow the parent's end
 
-    EXPECT_EQ(result.exit_code, 5u);
-    ASSERT_TRUE(instance_id.has_value()) << testing::PrintToString(boxes);
-    EXPECT_NE(*instance_id, launcher_id);
-    EXPECT_EQ(instance_start.arguments, c.instance_arguments);
-    EXPECT_EQ(::CompareStringOrdinal(instance_start.directory.c_str(), -1,
-                                     (launcher.folder().path() + L"\\").c_str(), -1, TRUE),
+    ASSERT_FALSE(instance_started.empty()) << testing::PrintToString(boxes);
+    const std::wstring folder = launcher.folder().path() + L"\\";
+    EXPECT_EQ(::CompareStringOrdinal(instance_started[0].c_str(), -1, folder.c_str(), -1, TRUE),
               CSTR_EQUAL)
-        << testing::PrintToString(instance_start.directory);
+        << testing::PrintToString(instance_started[0]);
+    EXPECT_EQ(std::vector<std::wstring>(instance_started.begin() + 1, instance_started.end()),
+              c.instance_arguments);
     EXPECT_TRUE(image_and_locks_as_expected);
     // The confirmation (cleanup only) and the instance's refusal; none from the parent after.
     EXPECT_EQ(boxes.size(), c.arguments.empty() ? 1u : 2u) << testing::PrintToString(boxes);

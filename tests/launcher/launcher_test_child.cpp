@@ -1,6 +1,5 @@
-// A child process for the elevation and waiting tests. What it does is chosen by its
+// A child process for the waiting tests. What it does is chosen by its
 // arguments:
-//   elevated            exit 0x100 + IsElevatedAdministrator() (0x100 false, 0x101 true)
 //   exit CODE           exit with CODE at once
 //   sleep MS CODE       sleep MS milliseconds, then exit with CODE
 //   send HWND MSG       SendMessageW(HWND, MSG) and exit with the result
@@ -9,8 +8,6 @@
 #include <cstdint>
 #include <cwchar>
 #include <string>
-
-#include "launcher/elevation.h"
 
 namespace {
 
@@ -25,9 +22,7 @@ std::uint64_t Number(const wchar_t* text) {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   DWORD code = kUsage;
-  if (mode == L"elevated" && argc == 2) {
-    code = 0x100u + (vexo::IsElevatedAdministrator() ? 1u : 0u);
-  } else if (mode == L"exit" && argc == 3) {
+  if (mode == L"exit" && argc == 3) {
     code = static_cast<DWORD>(Number(argv[2]));
   } else if (mode == L"sleep" && argc == 4) {
     ::Sleep(static_cast<DWORD>(Number(argv[2])));

@@ -1,5 +1,6 @@
-// The strict and relaxed folder rules against real descriptors converted from SDDL, and the
-// rule applied to the security Wine reports for an object nobody has secured.
+// The strict and relaxed folder rules against real descriptors converted from SDDL (the owner
+// rows name the trusted principals), and the rule applied to the security Wine reports for an
+// object nobody has secured.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,22 +12,13 @@
 #include "fs/messages.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
+#include "tests/payload/known_descriptors.h"
 #include "tests/support/wine_driver.h"
 
 namespace vexo {
 namespace {
 
-#define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-#define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
 #define SPLIT_BASE L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)"
-
-// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
-// inherit-only entries for what gets created inside.
-constexpr wchar_t kProgramFilesSddl[] =
-    L"O:" TI_SID L"G:" TI_SID L"D:PAI(A;;FA;;;" TI_SID L")(A;CIIO;GA;;;" TI_SID
-    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
-    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
-    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
 struct RuleCase {
   const char* name;
@@ -111,38 +103,20 @@ TEST(FolderRuleTest, NullDaclFailsBothRules) {
   EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
 }
 
-TEST(TrustedPrincipalTest, LocalSystemAdministratorsAndTrustedInstallerOnly) {
-  const std::pair<const wchar_t*, bool> cases[] = {
-      {L"S-1-5-18", true},
-      {L"S-1-5-32-544", true},
-      {TI_SID, true},
-      {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", false},
-      {L"S-1-5-32-545", false},
-      {L"S-1-1-0", false},
-  };
-  for (const auto& [text, trusted] : cases) {
-    PSID sid = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidW(text, &sid));
-    const UniqueLocalMemory owner(sid);
-    EXPECT_EQ(IsTrustedPrincipal(sid), trusted) << testing::PrintToString(std::wstring(text));
-  }
-  EXPECT_FALSE(IsTrustedPrincipal(nullptr));
-}
-
 // An object never given a trusted descriptor carries Wine's answer, the user as owner: both
 // rules refuse it. A handle that may not read the descriptor reports that.
 TEST(CheckFolderSecurityTest, UnsecuredOrUnreadableFolderIsRefused) {
   const test::ScratchFolder scratch;
-  for (const DWORD access :
-       {DWORD{READ_CONTROL | FILE_READ_ATTRIBUTES}, DWORD{FILE_READ_ATTRIBUTES}}) {
+  const std::pair<DWORD, const wchar_t*> cases[] = {
+      {READ_CONTROL | FILE_READ_ATTRIBUTES, message::kFolderSecurityUnsafe},
+      {FILE_READ_ATTRIBUTES, message::kFolderSecurityUnreadable}};
+  for (const auto& [access, sentence] : cases) {
     const UniqueHandle folder(::CreateFileW(scratch.path().c_str(), access,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     for (FolderRule rule : {FolderRule::kStrict, FolderRule::kRelaxed}) {
-      const Failure failure = CatchFailure([&] { CheckFolderSecurity(folder.get(), rule); });
-      EXPECT_EQ(failure.code, error::kAccessDenied);
-      EXPECT_EQ(failure.message, (access & READ_CONTROL) != 0 ? message::kFolderSecurityUnsafe
-                                                              : message::kFolderSecurityUnreadable);
+      EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(folder.get(), rule); }),
+                Refusal(error::kAccessDenied, sentence));
     }
   }
 }

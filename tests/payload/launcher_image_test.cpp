@@ -72,18 +72,14 @@ TEST_F(LauncherImageTest, VersionBlockNamesTheProductInKorean) {
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
   EXPECT_EQ(fixed->dwFileVersionMS, 0x00000002u);
   EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00010000u);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
   ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length));
   EXPECT_EQ(*static_cast<const DWORD*>(value), 0x04B00412u);  // Korean, Unicode
   const std::pair<const wchar_t*, const wchar_t*> strings[] = {
-      {L"CompanyName", L"벡소링크"},
       {L"FileDescription", L"벡소링크 원격지원 포터블 고객용"},
       {L"FileVersion", L"0.2.1"},
-      {L"InternalName", L"Vexo"},
       {L"OriginalFilename", L"Vexo-Host.exe"},
       {L"ProductName", L"벡소링크 원격지원"},
-      {L"ProductVersion", L"0.2.1"},
   };
   for (const auto& [name, expected] : strings) {
     const std::wstring query = std::wstring(L"\\StringFileInfo\\041204B0\\") + name;
@@ -115,18 +111,27 @@ TEST_F(LauncherImageTest, BothIconGroupsHoldSeven32BitSizesWindowsCanShow) {
   }
 }
 
+// The licence texts are taken out of the build machine's copyright files whole and without
+// their indentation; the Host and the fonts are what their names say.
 TEST_F(LauncherImageTest, EmbeddedFilesAreWhatTheyClaim) {
+  const std::string_view ofl = Resource(106, RT_RCDATA);
+  const std::string_view mit = Resource(L"VEXO_UPDATE_NLOHMANN_LICENSE", RT_RCDATA);
   const std::pair<std::string_view, std::string_view> cases[] = {
-      {Resource(L"VEXO_UPDATE_NLOHMANN_LICENSE", RT_RCDATA), "Permission is hereby granted"},
+      {mit.substr(0, 12), "MIT License\n"},
+      {mit, "Niels Lohmann\n"},
+      {mit.substr(mit.size() - 12), "SOFTWARE."},
+      {ofl.substr(0, 14), "Copyright (c) "},
+      {ofl, "\nSIL OPEN FONT LICENSE"},
+      {ofl.substr(ofl.size() - 40), "OTHER DEALINGS IN THE FONT SOFTWARE."},
       {Resource(101, RT_RCDATA).substr(0, 2), "MZ"},  // the Host is a Windows program
       {Resource(103, RT_RCDATA).substr(0, 4), std::string_view("\0\1\0\0", 4)},  // TrueType
-      {Resource(106, RT_RCDATA), "SIL OPEN FONT LICENSE"},
       {Resource(107, RT_RCDATA), "OFL.txt"},
       {Resource(108, RT_RCDATA), "Apache License"},
   };
   for (const auto& [bytes, expected] : cases) {
     EXPECT_NE(bytes.find(expected), std::string_view::npos) << expected;
   }
+  EXPECT_EQ(ofl.find("\n "), std::string_view::npos) << "indented line in the OFL text";
   EXPECT_TRUE(Resource(100, RT_RCDATA).empty());
   EXPECT_TRUE(Resource(109, RT_RCDATA).empty());
 }

@@ -15,7 +15,7 @@
 #include "payload/payload_file.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
-#include "tests/payload/other_process.h"
+#include "tests/payload/other_opener.h"
 
 namespace vexo {
 namespace {
@@ -29,8 +29,7 @@ std::string ReadAll(const std::wstring& path) {
   std::string bytes(1 << 16, '\0');
   DWORD read = 0;
   ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  bytes.resize(read);
-  return bytes;
+  return bytes.substr(0, read);
 }
 
 void Write(const std::wstring& path, const std::string& bytes, DWORD disposition) {
@@ -52,6 +51,12 @@ class PayloadFileTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_EMULATED_SECURITY_STORE", store_.path().c_str()));
   }
+  std::wstring Deploy(PSECURITY_DESCRIPTOR descriptor) {
+    return RefusalOf([&] { DeployPayloadFile(run_.path(), kSample, descriptor); });
+  }
+  std::wstring Delete() {
+    return RefusalOf([&] { DeletePayloadFile(run_.path(), kSample); });
+  }
 
   test::ScratchFolder store_;
   test::ScratchFolder run_;
@@ -59,26 +64,19 @@ class PayloadFileTest : public testing::Test {
   const RunFolderDescriptor descriptor_ = ConvertRunFolderSddl();
 };
 
-TEST_F(PayloadFileTest, ExistingFileIsNeverOverwritten) {
+// A file already there is never overwritten; a new file refused by the strict rule while its
+// write handle is still open does not stay behind half-made.
+TEST_F(PayloadFileTest, DeploymentMakesOnlyNewTrustedFiles) {
   Write(path_, "somebody else's file", CREATE_NEW);
-  const Failure failure =
-      CatchFailure([&] { DeployPayloadFile(run_.path(), kSample, descriptor_.get()); });
-  EXPECT_EQ(failure.code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
-  EXPECT_EQ(failure.message, message::kPayloadFileNotNew);
+  EXPECT_EQ(Deploy(descriptor_.get()), Refusal(ERROR_FILE_EXISTS, message::kPayloadFileNotNew));
   EXPECT_EQ(ReadAll(path_), "somebody else's file");
-}
-
-// The new file is refused by the strict rule while its write handle is still open; it must
-// not stay behind half-made.
-TEST_F(PayloadFileTest, FailureBeforeTheWriteHandleClosesLeavesNoFile) {
+  ASSERT_TRUE(::DeleteFileW(path_.c_str()));
   PSECURITY_DESCRIPTOR untrusted = nullptr;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
       L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)(A;;FA;;;WD)", SDDL_REVISION_1,
       &untrusted, nullptr));
   const UniqueLocalMemory owner(untrusted);
-  const Failure failure = CatchFailure([&] { DeployPayloadFile(run_.path(), kSample, untrusted); });
-  EXPECT_EQ(failure.code, error::kAccessDenied);
-  EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
+  EXPECT_EQ(Deploy(untrusted), Refusal(error::kAccessDenied, message::kFolderSecurityUnsafe));
   EXPECT_FALSE(PathExists(path_));
 }
 
@@ -86,53 +84,47 @@ TEST_F(PayloadFileTest, LinkedOrLongHeldFileIsKept) {
   Write(path_, SampleBytes(), CREATE_NEW);
   const std::wstring link = JoinPath(run_.path(), L"link.txt");
   ASSERT_TRUE(::CreateHardLinkW(link.c_str(), path_.c_str(), nullptr));
-  EXPECT_EQ(CatchFailure([&] { DeletePayloadFile(run_.path(), kSample); }).message,
-            message::kLinkedOrChangedPath);
+  EXPECT_EQ(Delete(), Refusal(error::kAccessDenied, message::kLinkedOrChangedPath));
   ASSERT_TRUE(::DeleteFileW(link.c_str()));
   const ULONGLONG start = ::GetTickCount64();
-  Failure held{0, L""};
+  std::wstring held;
   {
     const FileHeldByOtherHandle holder(path_, 7000);
     ASSERT_TRUE(holder.held());
-    held = CatchFailure([&] { DeletePayloadFile(run_.path(), kSample); });
+    held = Delete();
   }
-  EXPECT_EQ(held.code, error::kSharingViolation);
-  EXPECT_EQ(held.message, message::kFileNotOpenedForCleanup);
+  EXPECT_EQ(held, Refusal(error::kSharingViolation, message::kFileNotOpenedForCleanup));
   EXPECT_GE(::GetTickCount64() - start, kDeleteRetryLimitMs);
   EXPECT_TRUE(PathExists(path_));
 }
 
 #if defined(VEXO_EMULATED_FILE_SECURITY)
 
-TEST_F(PayloadFileTest, DeployedFileIsPinnedThenDeleted) {
+// A deployed file is pinned while its handle lives, then deleted; one changed since is kept,
+// and one held briefly is deleted on a retry.
+TEST_F(PayloadFileTest, DeployedFileIsPinnedThenDeletedUnlessChanged) {
   {
     const UniqueHandle pinned = DeployPayloadFile(run_.path(), kSample, descriptor_.get());
     EXPECT_EQ(ReadAll(path_), SampleBytes());
     EXPECT_EQ(TryWrite(path_), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(::DeleteFileW(path_.c_str()));
   }
-  DeletePayloadFile(run_.path(), kSample);
+  EXPECT_EQ(Delete(), L"");
   EXPECT_FALSE(PathExists(path_));
-}
 
-TEST_F(PayloadFileTest, ChangedFileIsKept) {
-  DeployPayloadFile(run_.path(), kSample, descriptor_.get()).reset();
-  Write(path_, "X", OPEN_EXISTING);
-  EXPECT_EQ(CatchFailure([&] { DeletePayloadFile(run_.path(), kSample); }).message,
-            message::kVersionMismatch);
-  EXPECT_EQ(ReadAll(path_), "X" + SampleBytes().substr(1));
-}
-
-TEST_F(PayloadFileTest, FileHeldBrieflyIsDeletedOnARetry) {
   DeployPayloadFile(run_.path(), kSample, descriptor_.get()).reset();
   const ULONGLONG start = ::GetTickCount64();
   {
     const FileHeldByOtherHandle holder(path_, 2000);
     ASSERT_TRUE(holder.held());
-    DeletePayloadFile(run_.path(), kSample);
+    EXPECT_EQ(Delete(), L"");
   }
-  EXPECT_FALSE(PathExists(path_));
   EXPECT_LT(::GetTickCount64() - start, kDeleteRetryLimitMs);
+
+  DeployPayloadFile(run_.path(), kSample, descriptor_.get()).reset();
+  Write(path_, "X", OPEN_EXISTING);
+  EXPECT_EQ(Delete(), Refusal(error::kInvalidData, message::kVersionMismatch));
+  EXPECT_EQ(ReadAll(path_), "X" + SampleBytes().substr(1));
 }
 
 #endif  // VEXO_EMULATED_FILE_SECURITY

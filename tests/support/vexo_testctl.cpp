@@ -1,29 +1,19 @@
-// vexo-testctl: the bench for scripts and the demo, and the emulated store's seeding.
+// vexo-testctl: the bench for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM [ARGS...]
+//   vexo-testctl run [--limited] [--timeout-ms N] -- PROGRAM [ARGS...]
 //       Starts PROGRAM (with the limited token when asked), prints each product message box as
-//       one UTF-8 line and answers it (the given answers in order, then OK), prints the exit
-//       code and returns it; 1460 when the program did not end in time (default 60000 ms).
+//       one UTF-8 line and answers it with OK (a box without OK is dismissed: Cancel, else No),
+//       prints the exit code and returns it; 1460 when the program did not end in time
+//       (default 60000 ms).
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
-//   vexo-testctl seed-program-files              records for Program Files the descriptor
-//                                                Windows gives it (emulated file security)
-//   vexo-testctl set-security PATH SDDL          records any descriptor for any object
 //
-// The security commands return 0 or the Windows error of the failing call. Errors of the tool
-// itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
+// Errors of the tool itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
 #include "tests/support/wine_driver.h"
-
-#include <knownfolders.h>
-#include <sddl.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
 #include <limits>
-
-#include "fs/emulated_security_store.h"
 
 namespace {
 
@@ -34,16 +24,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
 constexpr wchar_t kArgumentsEnd[] = L"--";
-
-#define TRUSTED_INSTALLER L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-// What Windows gives C:\Program Files: owned by TrustedInstaller, protected, with inherit-only
-// entries for what gets created inside.
-constexpr wchar_t kProgramFilesSddl[] =
-    L"O:" TRUSTED_INSTALLER L"G:" TRUSTED_INSTALLER L"D:PAI(A;;FA;;;" TRUSTED_INSTALLER
-    L")(A;CIIO;GA;;;" TRUSTED_INSTALLER
-    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
-    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
-    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
 class UsageError : public std::runtime_error {
  public:
@@ -69,22 +49,13 @@ std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
   return static_cast<std::uint32_t>(value);
 }
 
-int LastError() {
-  const DWORD error = ::GetLastError();
-  return error == 0 ? ERROR_INVALID_DATA : static_cast<int>(error);
-}
-
 int RunCommand(const Arguments& args) {
   ProgramStart start;
-  std::deque<int> answers;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::size_t i = 0;
   for (; i + 1 < args.size() && args[i] != kArgumentsEnd; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
-    } else if (args[i] == L"--answer") {
-      const auto id = ButtonIdFromName(args[++i]);
-      answers.push_back(id ? *id : static_cast<int>(ParseNumber(args[i], INT32_MAX)));
     } else if (args[i] == L"--timeout-ms") {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
@@ -100,16 +71,12 @@ int RunCommand(const Arguments& args) {
                                           start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  BoxResponder responder([&answers](const ObservedBox& box) {
-    const int press = answers.empty() ? IDOK : answers.front();
-    if (!answers.empty()) {
-      answers.pop_front();
-    }
+  BoxResponder responder([](const ObservedBox& box) {
     PrintLine("box " + DescribeBox(box));
-    const bool available =
-        std::find(box.buttons.begin(), box.buttons.end(), press) != box.buttons.end();
-    PrintLine((available ? "answer " : "answer-unavailable ") + ButtonName(press));
-    return press;
+    const bool has_ok =
+        std::find(box.buttons.begin(), box.buttons.end(), IDOK) != box.buttons.end();
+    PrintLine(has_ok ? "answer ok" : "dismissed");
+    return IDOK;
   });
   RunningProgram program = responder.Start(start);
   const ProgramResult result = responder.WaitForExit(program, timeout_ms);
@@ -135,35 +102,6 @@ int PatchResourceCommand(const Arguments& args) {
   return 0;
 }
 
-int SetSecurity(const std::wstring& path, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR converted = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &converted,
-                                                              nullptr)) {
-    return LastError();
-  }
-  const vexo::UniqueLocalMemory descriptor(converted);
-  const vexo::UniqueHandle object(::CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!object) {
-    return LastError();
-  }
-  vexo::emulated_security::RecordDescriptor(object.get(), descriptor.get());
-  return 0;
-}
-
-int SetSecurityCommand(const Arguments& args) {
-  return SetSecurity(args[0], args[1].c_str());
-}
-
-int SeedProgramFilesCommand(const Arguments&) {
-  vexo::UniqueCoTaskString folder;
-  if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, folder.put()))) {
-    return ERROR_PATH_NOT_FOUND;
-  }
-  return SetSecurity(folder.get(), kProgramFilesSddl);
-}
-
 struct Command {
   const wchar_t* name;
   std::size_t argument_count;  // SIZE_MAX: any
@@ -174,8 +112,6 @@ constexpr Command kCommands[] = {
     {L"run", SIZE_MAX, RunCommand},
     {L"strip-resource", 2, StripResourceCommand},
     {L"patch-resource", 3, PatchResourceCommand},
-    {L"seed-program-files", 0, SeedProgramFilesCommand},
-    {L"set-security", 2, SetSecurityCommand},
 };
 
 }  // namespace

@@ -230,15 +230,6 @@ std::string ButtonName(int id) {
   return named ? ToUtf8(kButtonNames[id]) : std::to_string(id);
 }
 
-std::optional<int> ButtonIdFromName(std::wstring_view name) {
-  for (int id = 1; id < static_cast<int>(std::size(kButtonNames)); ++id) {
-    if (kButtonNames[id] != nullptr && name == kButtonNames[id]) {
-      return id;
-    }
-  }
-  return std::nullopt;
-}
-
 BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
   // The system loads the DLL by the full path it has here into every process of the desktop
   // that handles messages (thread 0 with the DLL's module), and calls the hook in there.

@@ -128,10 +128,9 @@ struct ObservedBox {
 
 // One line per box: icon, button names and the text with escapes (UTF-8).
 std::string DescribeBox(const ObservedBox& box);
-// "ok", "cancel", "abort", "retry", "ignore", "yes", "no", "tryagain", "continue" and back;
-// other ids by number.
+// "ok", "cancel", "abort", "retry", "ignore", "yes", "no", "tryagain", "continue"; other ids
+// by number.
 std::string ButtonName(int id);
-std::optional<int> ButtonIdFromName(std::wstring_view name);
 
 // An answer that leaves the box up; the responder asks again at its next look.
 inline constexpr int kAnswerLater = 0;
@@ -195,15 +194,14 @@ struct ScriptedRun {
 
 // Copies `source` to `destination`; fails when the destination exists.
 void CopyFileFresh(const std::wstring& source, const std::wstring& destination);
-// The bytes of resource `id` of `type` (first language). Throws when missing.
-std::vector<std::uint8_t> ReadResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
 // Removes resource `id` of `type`, every language of it.
 void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
-// Inverts the byte at `offset` of RT_RCDATA resource `id`, every language of it.
+// Inverts the byte at `offset` (or the last one) of RT_RCDATA resource `id`, every language.
+inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset);
 
-// C:\vexo-tests\<label>-<random>, new for one test and removed with its contents (links are
-// removed, never followed; read-only files too).
+// C:\vexo-tests\<label>-<process>-<tick>-<count>, new for one test and removed with its contents
+// (links are removed, never followed; read-only files too).
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::wstring& label = L"test");

@@ -106,18 +106,6 @@ class ToolTest(unittest.TestCase):
             self.assertRegex(envelope["signature"], r"^[0-9a-f]{128}$")
             self.assertTrue(self.openssl_verifies(payload, envelope["signature"]))
             self.assertFalse(self.openssl_verifies(payload + b" ", envelope["signature"]))
-        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
-                        "ec_paramgen_curve:P-384", "-out", self.path("p384.pem")],
-                       check=True, capture_output=True)
-        for payload, key, message in [(b" " * 8192, "key.pem", "larger than 8191"),
-                                      (b'{"a":"\xe9"}', "key.pem", "UTF-8"),
-                                      (b"{}", "p384.pem", "P-256"),
-                                      (b"{}", "payload", "private key")]:
-            with self.subTest(message):
-                self.write("payload", payload)
-                self.expect_refused("sign", ["--private-key", self.path(key), "--payload",
-                                             self.path("payload"), "--out", self.path("out")],
-                                    1, message, self.path("out"))
 
     def test_publish(self):
         for role, days, size in [("host", None, 65536), ("collector", "180", 67108864)]:
@@ -146,36 +134,42 @@ class ToolTest(unittest.TestCase):
                 "file": {"sha256": digest, "bytes": size,
                          "path": "/api/program-updates/v1/files/" + digest + ".exe"}})
 
-    def test_publish_refusals(self):
+    def test_refusals(self):
+        """One row per rule; the program, version and sequence grammars are the launcher's own,
+        tested there and fuzzed. A refused command leaves no output behind."""
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
+                        "ec_paramgen_curve:P-384", "-out", self.path("p384.pem")],
+                       check=True, capture_output=True)
         with open(self.path("huge.exe"), "wb") as f:  # sparse, so the test stays small on disk
             f.write(pe_image())
             f.truncate(67108865)
+        sign = ["sign", "--private-key", self.path("key.pem"), "--out", self.path("out"),
+                "--payload"]
+        publish = ["publish", "--private-key", self.path("key.pem"), "--out", self.path("out"),
+                   "--sequence", "3", "--program"]
         good = self.write("good.exe", pe_image())
         cases = [
-            (self.write("32.exe", pe_image(machine=0x014C, magic=0x010B)), [], 1, "64-bit"),
-            (self.write("dll.exe", pe_image(characteristics=0x2022)), [], 1, "DLL"),
-            (self.write("small.exe", pe_image(65535)), [], 1, "below the minimum"),
-            (self.path("huge.exe"), [], 1, "larger than 67108864"),
-            (self.write("elf", b"\x7fELF" + bytes(70000)), [], 1, "MZ"),
-            (self.write("far.exe", pe_image(pe=65536 - 112)), [], 1, "outside"),
-            (good, ["--version", "01.2.3"], 1, "--version"),
-            (good, ["--sequence", str(2**53)], 1, "at most"),
-            (good, ["--sequence", "07"], 1, "--sequence"),
-            (good, ["--valid-days", "181"], 1, "at most 180"),
-            (good, ["--valid-days", "0"], 1, "at least 1"),
-            (good, ["--role", "Host"], 1, "unknown role"),
-            (good, ["--force", "1"], 2, "unknown option"),
-            (good, ["--version", "0.2.3", "--version", "0.2.3"], 2, "more than once"),
-            (good, ["--role"], 2, "needs a value"),
+            (sign + [self.write("big", b" " * 8192)], 1, "larger than 8191"),
+            (sign + [self.write("latin1", b'{"a":"\xe9"}')], 1, "UTF-8"),
+            (["sign", "--private-key", self.path("p384.pem"), "--out", self.path("out"),
+              "--payload", good], 1, "P-256"),
+            (["sign", "--private-key", good, "--out", self.path("out"), "--payload", good], 1,
+             "private key"),
+            (publish + [self.write("dll.exe", pe_image(characteristics=0x2022)), "--version",
+                        "0.2.2"], 1, "DLL"),
+            (publish + [self.path("huge.exe"), "--version", "0.2.2"], 1, "larger than 67108864"),
+            (publish + [good, "--version", "01.2.3"], 1, "--version"),
+            (publish[:-3] + ["--program", good, "--version", "0.2.2", "--sequence", str(2**53)],
+             1, "at most"),
+            (publish + [good, "--version", "0.2.2", "--valid-days", "181"], 1, "at most 180"),
+            (publish + [good, "--version", "0.2.2", "--valid-days", "0"], 1, "at least 1"),
+            (publish + [good, "--version", "0.2.2", "--role", "Host"], 1, "unknown role"),
+            (publish + [good, "--version", "0.2.2", "--force", "1"], 2, "unknown option"),
+            (publish + [good, "--version", "0.2.2", "--role"], 2, "needs a value"),
         ]
-        for program, extra, code, message in cases:
+        for args, code, message in cases:
             with self.subTest(message):
-                defaults = [] if "--version" in extra else ["--version", "0.2.2"]
-                defaults += [] if "--sequence" in extra else ["--sequence", "3"]
-                self.expect_refused("publish", ["--private-key", self.path("key.pem"),
-                                                "--program", program, "--out", self.path("bad"),
-                                                *defaults, *extra], code, message,
-                                    self.path("bad"))
+                self.expect_refused(args[0], args[1:], code, message, self.path("out"))
 
     def test_command_line(self):
         for command in ["keygen", "sign", "publish"]:

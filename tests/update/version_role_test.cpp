@@ -6,6 +6,7 @@
 #include <compare>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "update/role.h"
 #include "update/update_error.h"
@@ -14,17 +15,17 @@
 namespace vexo {
 namespace {
 
-TEST(VersionTest, ParseVersionGrammar) {
-  const std::pair<std::string, bool> cases[] = {
+TEST(VersionTest, GrammarAndOrder) {
+  const std::pair<std::string, bool> texts[] = {
       {"0.2.1", true},
       {"99999.99999.99999", true},
       {"01.2.3", false},
       {"100000.0.0", false},
       {"1.2", false},
-      {"\xd9\xa1.2.3", false},            // an Arabic-Indic digit one
+      {"\xd9\xa1.2.3", false},             // Arabic-Indic 1
       {std::string("1.2.3\0", 6), false},  // not cut short at a NUL
   };
-  for (const auto& [text, valid] : cases) {
+  for (const auto& [text, valid] : texts) {
     try {
       EXPECT_EQ(VersionText(ParseVersion(text)), text);
       EXPECT_TRUE(valid) << testing::PrintToString(text);
@@ -33,31 +34,20 @@ TEST(VersionTest, ParseVersionGrammar) {
       EXPECT_STREQ(error.what(), kUpdateValidationFailed);
     }
   }
-}
-
-TEST(VersionTest, CompareVersionsByNumber) {
-  const struct {
-    const char* left;
-    const char* right;
-    std::strong_ordering order;
-  } cases[] = {
+  const std::tuple<const char*, const char*, std::strong_ordering> orders[] = {
       {"0.2.10", "0.2.1", std::strong_ordering::greater},
       {"0.10.0", "0.9.99999", std::strong_ordering::greater},
       {"0.2.1", "0.2.1", std::strong_ordering::equal},
       {"2.0.0", "10.0.0", std::strong_ordering::less},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CompareVersions(ParseVersion(c.left), ParseVersion(c.right)), c.order) << c.left;
-    EXPECT_EQ(CompareVersions(ParseVersion(c.right), ParseVersion(c.left)), 0 <=> c.order);
+  for (const auto& [left, right, order] : orders) {
+    EXPECT_EQ(CompareVersions(ParseVersion(left), ParseVersion(right)), order) << left;
+    EXPECT_EQ(CompareVersions(ParseVersion(right), ParseVersion(left)), 0 <=> order) << left;
   }
 }
 
-TEST(RoleTest, ExecutableMatchesRole) {
-  const struct {
-    const char* role;
-    const wchar_t* path;
-    bool matches;
-  } cases[] = {
+TEST(RoleTest, FileNamesAndArguments) {
+  const std::tuple<const char*, const wchar_t*, bool> names[] = {
       {"host", L"C:\\Users\\a\\Downloads\\Vexo-Host.exe", true},
       {"host", L"C:\\x\\vExO-hOsT.ExE", true},
       {"host", L"C:\\x/Vexo-Host.exe", true},
@@ -71,18 +61,11 @@ TEST(RoleTest, ExecutableMatchesRole) {
       {"collector", L"C:\\x\\Vexolink-Collector-.exe", false},
       {"collector", L"C:\\x\\Vexolink-Collector-\u0661.exe", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ExecutableMatchesRole(c.role, c.path), c.matches)
-        << c.role << " " << testing::PrintToString(std::wstring(c.path));
+  for (const auto& [role, path, matches] : names) {
+    EXPECT_EQ(ExecutableMatchesRole(role, path), matches)
+        << role << " " << testing::PrintToString(std::wstring(path));
   }
-}
-
-TEST(RoleTest, RoleArgumentsAllowed) {
-  const struct {
-    const char* role;
-    const char* arguments;
-    bool allowed;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool> arguments[] = {
       {"host", "", true},
       {"host", "--managed", false},
       {"server", "--managed", true},
@@ -90,9 +73,8 @@ TEST(RoleTest, RoleArgumentsAllowed) {
       {"collector", "--start-collection", true},
       {"manager", "--managed", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(RoleArgumentsAllowed(c.role, c.arguments), c.allowed)
-        << c.role << " [" << c.arguments << "]";
+  for (const auto& [role, line, allowed] : arguments) {
+    EXPECT_EQ(RoleArgumentsAllowed(role, line), allowed) << role << " [" << line << "]";
   }
 }
 

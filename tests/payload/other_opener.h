@@ -1,5 +1,5 @@
 // What other openers of a file meet. Share modes apply to every open of a file, so handles of
-// the test's own stand in for another process; the emulated store is written by vexo-testctl.
+// the test's own stand in for another process.
 #pragma once
 
 #include <thread>
@@ -16,19 +16,17 @@ inline DWORD TryWrite(const std::wstring& path) {
   return file ? 0 : ::GetLastError();
 }
 
-inline std::uint32_t RunTestctl(std::vector<std::wstring> command) {
-  return test::RunProgram(test::ProgramCommand(test::CurrentProgramFolder() + L"\\vexo-testctl.exe",
-                                               std::move(command)),
-                          60000)
-      .exit_code;
-}
-
 // A reader holding `path` without write or delete sharing for `milliseconds` from its start.
 class FileHeldByOtherHandle {
  public:
   FileHeldByOtherHandle(const std::wstring& path, DWORD milliseconds)
-      : file_(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)),
+      : file_(::CreateFileW(path.c_str(),
+                            GENERIC_READ,
+                            FILE_SHARE_READ,
+                            nullptr,
+                            OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL,
+                            nullptr)),
         release_([this, milliseconds] {
           ::Sleep(milliseconds);
           file_.reset();
