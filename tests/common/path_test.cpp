@@ -99,8 +99,9 @@ TEST(PathTest, RequireLocalPath) {
       {L"", false},
       {L"1:\\a", false},
   };
-  for (const auto& [path, accepted] : cases) {
-    EXPECT_EQ(RefusalOf([&] { RequireLocalPath(path); }), accepted ? L"" : refused) << Label(path);
+  for (const auto& c : cases) {
+    EXPECT_EQ(RefusalOf([&] { RequireLocalPath(c.first); }), c.second ? L"" : refused)
+        << Label(c.first);
   }
 }
 
