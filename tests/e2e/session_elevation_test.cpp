@@ -13,10 +13,8 @@
 #include <shellapi.h>
 #include <winternl.h>
 
-#include <atomic>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "common/path.h"
 #include "common/product.h"
@@ -103,53 +101,31 @@ HWND WaitForHostWindow(const RunningProgram& process) {
   return nullptr;
 }
 
-// A minimised window of the Host's class, served by a thread of the test, which sees whether
-// it was activated (another process cannot: by the time the launcher's box shows, the box is
-// the foreground window).
-class HostWindowThread {
+// A minimised window of the Host's class in the test's own thread, which the responder serves
+// while it waits, and whether it was activated: another process cannot tell, since by the time
+// the launcher's box shows, the box is the foreground window.
+class HostWindow {
  public:
-  HostWindowThread() : thread_([this] { Run(); }) {
-    while (!ready_) {
-      ::Sleep(5);
-    }
-  }
-  ~HostWindowThread() {
-    ::PostMessageW(window_, WM_CLOSE, 0, 0);
-    thread_.join();
-  }
-  bool BroughtForward() const { return activated_ && !::IsIconic(window_); }
-
- private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<HostWindowThread*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) {
-      self->activated_ = true;
-    } else if (msg == WM_DESTROY) {
-      ::PostQuitMessage(0);
-    }
-    return ::DefWindowProcW(window, msg, wparam, lparam);
-  }
-
-  void Run() {
+  HostWindow() {
     const WNDCLASSW window_class{0,       &Procedure, 0,       0,       nullptr,
                                  nullptr, nullptr,    nullptr, nullptr, product::kHostWindowClass};
     ::RegisterClassW(&window_class);
     window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
                                 320, 240, nullptr, nullptr, nullptr, nullptr);
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::ShowWindow(window_, SW_SHOWMINNOACTIVE);
     activated_ = false;
-    ready_ = true;
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      ::DispatchMessageW(&msg);
-    }
+  }
+  ~HostWindow() { ::DestroyWindow(window_); }
+  bool BroughtForward() const { return activated_ && !::IsIconic(window_); }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+    activated_ = activated_ || (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE);
+    return ::DefWindowProcW(window, msg, wparam, lparam);
   }
 
-  std::atomic<bool> ready_{false};
-  std::atomic<bool> activated_{false};
+  static inline bool activated_ = false;
   HWND window_ = nullptr;
-  std::thread thread_;
 };
 
 // The stand-in Host as the launcher meets it: a top-level window of the Host's class that the
@@ -228,7 +204,7 @@ TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.sentence)));
-    std::optional<HostWindowThread> host;
+    std::optional<HostWindow> host;
     if (c.host_window) {
       host.emplace();
     }

@@ -1,9 +1,9 @@
 // vexo-testctl: the bench for scripts and the demo.
 //
 //   vexo-testctl run [--limited] [--timeout-ms N] -- PROGRAM [ARGS...]
-//       Starts PROGRAM (with the limited token when asked), prints each product message box as
-//       one UTF-8 line and answers it with OK (a box without OK is dismissed: Cancel, else No),
-//       prints the exit code and returns it; 1460 when the program did not end in time
+//       Runs PROGRAM (with the limited token when asked), dismisses each product message box
+//       it shows (Cancel, else No, else OK), then prints each box as one UTF-8 line and the
+//       exit code, and returns the exit code; 1460 when the program did not end in time
 //       (default 60000 ms).
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
@@ -71,20 +71,16 @@ int RunCommand(const Arguments& args) {
                                           start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  BoxResponder responder([](const ObservedBox& box) {
+  // An empty script: every box is reported, and dismissed with Cancel, else No, else OK.
+  const ScriptedRun run = RunWithBoxes(start, BoxScript(), timeout_ms);
+  for (const ObservedBox& box : run.boxes) {
     PrintLine("box " + DescribeBox(box));
-    const bool has_ok =
-        std::find(box.buttons.begin(), box.buttons.end(), IDOK) != box.buttons.end();
-    PrintLine(has_ok ? "answer ok" : "dismissed");
-    return IDOK;
-  });
-  RunningProgram program = responder.Start(start);
-  const ProgramResult result = responder.WaitForExit(program, timeout_ms);
-  if (result.timed_out) {
+  }
+  if (run.result.timed_out) {
     PrintLine("timeout " + std::to_string(timeout_ms) + " ms, terminated");
   }
-  PrintLine("exit-code " + std::to_string(result.exit_code));
-  return static_cast<int>(result.exit_code);
+  PrintLine("exit-code " + std::to_string(run.result.exit_code));
+  return static_cast<int>(run.result.exit_code);
 }
 
 std::uint16_t ResourceId(const std::wstring& text) {

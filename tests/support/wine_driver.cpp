@@ -273,7 +273,14 @@ void BoxResponder::Poll() {
 
 ProgramResult BoxResponder::WaitForExit(RunningProgram& program, std::uint32_t timeout_ms) {
   const std::uint64_t deadline = ::GetTickCount64() + timeout_ms;
-  while (!program.WaitForExit(kBoxPollIntervalMs)) {
+  const HANDLE process = program.handle();
+  // Windows of the waiting thread are served while it waits: a test may own one the program
+  // under test talks to.
+  while (::MsgWaitForMultipleObjects(1, &process, FALSE, kBoxPollIntervalMs, QS_ALLINPUT) !=
+         WAIT_OBJECT_0) {
+    for (MSG msg; ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+      ::DispatchMessageW(&msg);
+    }
     Poll();
     if (::GetTickCount64() >= deadline) {
       program.Terminate();

@@ -147,7 +147,8 @@ class BoxResponder {
 
   RunningProgram Start(const ProgramStart& start) { return StartProgram(start); }
   void Poll();
-  // Answers boxes until the program ends or the limit passes (then it is terminated).
+  // Answers boxes, and serves the windows of the calling thread, until the program ends or the
+  // limit passes (then it is terminated).
   ProgramResult WaitForExit(RunningProgram& program, std::uint32_t timeout_ms);
   void WatchFor(std::uint32_t duration_ms);
 
