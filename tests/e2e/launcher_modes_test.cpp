@@ -20,7 +20,6 @@ constexpr wchar_t kNoDeployment[] =
 enum class Damage { kNone, kRemove, kFlip };
 
 struct ModeCase {
-  const char* name;
   std::vector<std::wstring> arguments;
   TokenKind token;
   Damage damage;
@@ -33,51 +32,25 @@ struct ModeCase {
 TEST(LauncherModesTest, OneRowPerOutcome) {
   const auto full = TokenKind::kFull;
   const auto limited = TokenKind::kLimited;
+  const std::vector<std::wstring> verify = {L"--verify-payload"};
+  const std::vector<std::wstring> elevated = {L"--portable-elevated"};
   const ModeCase cases[] = {
-      {"payload as built", {L"--verify-payload"}, full, Damage::kNone, 0, 0, nullptr, 0},
-      {"Host removed", {L"--verify-payload"}, full, Damage::kRemove, 101, 0, nullptr, 1812},
-      {"last file removed", {L"--verify-payload"}, full, Damage::kRemove, 108, 0, nullptr, 1812},
-      {"first byte changed", {L"--verify-payload"}, full, Damage::kFlip, 101, 0, nullptr, 13},
-      {"last byte changed",
-       {L"--verify-payload"},
-       full,
-       Damage::kFlip,
-       107,
-       kLastByte,
-       nullptr,
-       13},
-      {"damaged at a normal start", {}, full, Damage::kFlip, 104, 10, kMismatch, 13},
-      {"no run id", {L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},
-      {"unknown switch", {L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},
-      {"elevated start unelevated",
-       {L"--portable-elevated"},
-       limited,
-       Damage::kNone,
-       0,
-       0,
-       kApprovalRequired,
-       5},
-      {"elevated cleanup unelevated",
-       {L"--cleanup-elevated", kRunId},
-       limited,
-       Damage::kNone,
-       0,
-       0,
-       kApprovalRequired,
-       5},
+      {verify, full, Damage::kNone, 0, 0, nullptr, 0},                  // payload as built
+      {verify, full, Damage::kRemove, 101, 0, nullptr, 1812},           // the Host removed
+      {verify, full, Damage::kRemove, 108, 0, nullptr, 1812},           // the last file removed
+      {verify, full, Damage::kFlip, 101, 0, nullptr, 13},               // the first byte changed
+      {verify, full, Damage::kFlip, 107, kLastByte, nullptr, 13},       // a last byte changed
+      {{}, full, Damage::kFlip, 104, 10, kMismatch, 13},                // damaged at a normal start
+      {{L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},         // no run id
+      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},  // unknown switch
+      {elevated, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
+      {{L"--cleanup-elevated", kRunId}, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
       // The deployment is not part of this build yet: the elevated start says so plainly and
       // never reports a run that did not happen.
-      {"elevated start",
-       {L"--portable-elevated"},
-       full,
-       Damage::kNone,
-       0,
-       0,
-       kNoDeployment,
-       ERROR_CALL_NOT_IMPLEMENTED},
+      {elevated, full, Damage::kNone, 0, 0, kNoDeployment, ERROR_CALL_NOT_IMPLEMENTED},
   };
   for (const ModeCase& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + " resource " + std::to_string(c.resource));
     const LauncherCopy launcher(L"mode");
     if (c.damage == Damage::kRemove) {
       RemoveResource(launcher.path(), RT_RCDATA, c.resource);
