@@ -6,6 +6,12 @@ namespace {
 
 constexpr wchar_t kScratchRoot[] = L"C:\\vexo-tests";
 
+// A pending resource update; dropping it discards the changes.
+void DiscardResourceUpdate(HANDLE update) noexcept {
+  ::EndUpdateResourceW(update, TRUE);
+}
+using UniqueResourceUpdate = UniqueResource<NullableTraits<HANDLE, &DiscardResourceUpdate>>;
+
 // A resource type or name, an integer id or a string, kept past the enumeration.
 struct ResourceName {
   std::wstring text;  // empty for an id
@@ -85,15 +91,15 @@ void EditResource(const std::wstring& file,
                           std::to_string(before) + ")",
                       ERROR_RESOURCE_NAME_NOT_FOUND);
   }
-  const HANDLE update = ::BeginUpdateResourceW(file.c_str(), TRUE);
-  bool written = update != nullptr;
+  // Dropping the update discards it; only a complete one is written.
+  UniqueResourceUpdate update(::BeginUpdateResourceW(file.c_str(), TRUE));
+  bool written = update.valid();
   for (auto& resource : walk.found) {
-    written = written &&
-              ::UpdateResourceW(update, resource.type.get(), resource.name.get(), resource.language,
-                                resource.bytes.data(), static_cast<DWORD>(resource.bytes.size()));
+    written = written && ::UpdateResourceW(update.get(), resource.type.get(), resource.name.get(),
+                                           resource.language, resource.bytes.data(),
+                                           static_cast<DWORD>(resource.bytes.size()));
   }
-  // Ending the update discards it when something failed, and writes it otherwise.
-  if (update == nullptr || !::EndUpdateResourceW(update, written ? FALSE : TRUE) || !written) {
+  if (!written || !::EndUpdateResourceW(update.release(), FALSE)) {
     ThrowSupportError("cannot write the resources of " + ToUtf8(file), ::GetLastError());
   }
 }
