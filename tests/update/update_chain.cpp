@@ -14,7 +14,7 @@
 
 #include "common/handles.h"
 #include "common/path.h"
-#include "tests/support/program_start.h"
+#include "tests/support/wine_driver.h"
 
 using vexo::UniqueHandle;
 
