@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <winsvc.h>
 
+#include "common/cng.h"
 #include "common/unique_resource.h"
 
 namespace vexo {
@@ -32,9 +33,6 @@ using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 
 namespace close_function {
 
-inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE h) noexcept {
-  ::BCryptCloseAlgorithmProvider(h, 0);
-}
 inline void FreeArgv(LPWSTR* argv) noexcept {
   ::LocalFree(argv);
 }
@@ -46,10 +44,10 @@ using UniqueServiceHandle = UniqueResource<NullableTraits<SC_HANDLE, &::CloseSer
 // Memory the system allocated with LocalAlloc for us (FormatMessageW, SDDL conversion).
 using UniqueLocalMemory = UniqueResource<NullableTraits<HLOCAL, &::LocalFree>>;
 
-using UniqueAlgorithmHandle =
-    UniqueResource<NullableTraits<BCRYPT_ALG_HANDLE, &close_function::CloseAlgorithmProvider>>;
-using UniqueHashHandle = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
-using UniqueKeyHandle = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
+// CNG handles, released through the functions resolved from the system folder (common/cng.h).
+using UniqueAlgorithmHandle = UniqueResource<NullableTraits<BCRYPT_ALG_HANDLE, &CloseCngAlgorithm>>;
+using UniqueHashHandle = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &DestroyCngHash>>;
+using UniqueKeyHandle = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &DestroyCngKey>>;
 
 // Strings the shell allocates with CoTaskMemAlloc (known folder paths).
 using UniqueCoTaskString = UniqueResource<NullableTraits<PWSTR, &::CoTaskMemFree>>;

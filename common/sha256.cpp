@@ -5,6 +5,8 @@
 #include <exception>
 #include <limits>
 
+#include "common/cng.h"
+
 namespace vexo {
 namespace {
 
@@ -36,42 +38,51 @@ PUCHAR InputBytes(std::span<const std::uint8_t> bytes) noexcept {
   std::terminate();  // a handler that returns is a programming error
 }
 
+// CNG from the system folder; without it no provider can be opened.
+const CngFunctions& RequireCng(Sha256FailureHandler on_failure) {
+  const CngFunctions* cng = Cng();
+  if (cng == nullptr) {
+    Report(on_failure, Sha256Step::kOpenProvider);
+  }
+  return *cng;
+}
+
 }  // namespace
 
-Sha256Hasher::Sha256Hasher(Sha256FailureHandler on_failure) : on_failure_(on_failure) {
+Sha256Hasher::Sha256Hasher(Sha256FailureHandler on_failure)
+    : on_failure_(on_failure), cng_(RequireCng(on_failure)) {
   if (!Succeeded(
-          ::BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+          cng_.open_algorithm_provider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     static_cast<void>(provider_.release());  // nothing was opened
     Fail(Sha256Step::kOpenProvider);
   }
   DWORD object_length = 0;
   ULONG written = 0;
-  const NTSTATUS status = ::BCryptGetProperty(provider_.get(), BCRYPT_OBJECT_LENGTH,
-                                              reinterpret_cast<PUCHAR>(&object_length),
-                                              sizeof(object_length), &written, 0);
+  const NTSTATUS status = cng_.get_property(provider_.get(), BCRYPT_OBJECT_LENGTH,
+                                            reinterpret_cast<PUCHAR>(&object_length),
+                                            sizeof(object_length), &written, 0);
   if (!Succeeded(status) || written != sizeof(object_length) || object_length == 0 ||
       object_length > kMaxHashObjectBytes) {
     Fail(Sha256Step::kReadObjectLength);
   }
   object_.assign(object_length, 0);
-  if (!Succeeded(::BCryptCreateHash(provider_.get(), hash_.put(), object_.data(), object_length,
-                                    nullptr, 0, 0))) {
+  if (!Succeeded(cng_.create_hash(provider_.get(), hash_.put(), object_.data(), object_length,
+                                  nullptr, 0, 0))) {
     static_cast<void>(hash_.release());  // nothing was created
     Fail(Sha256Step::kCreateHash);
   }
 }
 
 void Sha256Hasher::Add(std::span<const std::uint8_t> bytes) {
-  if (!FitsUlong(bytes.size()) ||
-      !Succeeded(
-          ::BCryptHashData(hash_.get(), InputBytes(bytes), static_cast<ULONG>(bytes.size()), 0))) {
+  if (!FitsUlong(bytes.size()) || !Succeeded(cng_.hash_data(hash_.get(), InputBytes(bytes),
+                                                            static_cast<ULONG>(bytes.size()), 0))) {
     Fail(Sha256Step::kHashData);
   }
 }
 
 Sha256Digest Sha256Hasher::Finish() {
   Sha256Digest digest{};
-  if (!Succeeded(::BCryptFinishHash(hash_.get(), digest.data(), kSha256Bytes, 0))) {
+  if (!Succeeded(cng_.finish_hash(hash_.get(), digest.data(), kSha256Bytes, 0))) {
     Fail(Sha256Step::kFinishHash);
   }
   return digest;
@@ -82,10 +93,11 @@ void Sha256Hasher::Fail(Sha256Step step) const {
 }
 
 Sha256Digest Sha256Bytes(std::span<const std::uint8_t> bytes, Sha256FailureHandler on_failure) {
+  const CngFunctions& cng = RequireCng(on_failure);
   Sha256Digest digest{};
   if (!FitsUlong(bytes.size()) ||
-      !Succeeded(::BCryptHash(kSha256AlgorithmHandle, nullptr, 0, InputBytes(bytes),
-                              static_cast<ULONG>(bytes.size()), digest.data(), kSha256Bytes))) {
+      !Succeeded(cng.hash(kSha256AlgorithmHandle, nullptr, 0, InputBytes(bytes),
+                          static_cast<ULONG>(bytes.size()), digest.data(), kSha256Bytes))) {
     Report(on_failure, Sha256Step::kHashData);
   }
   return digest;

@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "common/cng.h"
 #include "common/handles.h"
 
 namespace vexo {
@@ -22,7 +23,7 @@ using Sha256Digest = std::array<std::uint8_t, kSha256Bytes>;
 
 // The step of a hash computation that failed.
 enum class Sha256Step {
-  kOpenProvider,      // the "SHA256" algorithm provider did not open
+  kOpenProvider,      // CNG is not in the system folder, or the "SHA256" provider did not open
   kReadObjectLength,  // its "ObjectLength" is unreadable, 0 or above 65,536
   kCreateHash,        // the hash object was not created
   kHashData,          // hashing a piece of data failed
@@ -47,6 +48,7 @@ class Sha256Hasher {
   [[noreturn]] void Fail(Sha256Step step) const;
 
   Sha256FailureHandler on_failure_;
+  const CngFunctions& cng_;
   std::vector<std::uint8_t> object_;
   UniqueAlgorithmHandle provider_;
   UniqueHashHandle hash_;

@@ -1,9 +1,11 @@
 // Process entry of the launcher: the whole life of a launcher process.
 //
-// The startup update gets the first word, then the command line is read once and one of five
-// modes is chosen. Every mode but the payload check prepares the process (payload proof, own
-// path, pins on the own folder chain and file), keeps one launcher per session, obtains
-// administrator rights through the consent prompt when it lacks them, and hands the work to
+// Before this runs, the process entry (process_entry.cpp) has already restricted library loading
+// to the system folder: the launcher is started from a download folder that other programs can
+// write (common/system_library.h). The startup update gets the first word, then the command line is
+// read once and one of five modes is chosen. Every mode but the payload check prepares the process
+// (payload proof, own path, pins on the own folder chain and file), keeps one launcher per session,
+// obtains administrator rights through the consent prompt when it lacks them, and hands the work to
 // the deployment or the cleanup. This is the one place where a Failure becomes a message box
 // and an exit code.
 #include <windows.h>
@@ -202,9 +204,6 @@ std::uint32_t RunLauncher() {
   const std::optional<LaunchRequest> request = ReadLaunchRequest();
   if (!request) {
     return error::kInvalidParameter;
-  }
-  if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    return error::kAccessDenied;
   }
   if (request->mode == LaunchMode::kVerifyPayload) {
     return RunPayloadCheckMode();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 
+#include "common/cng.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/hex.h"
@@ -43,9 +44,9 @@ std::wstring RunFolderPath(std::wstring_view run_id) {
 
 std::wstring NewRunId() {
   std::array<UCHAR, kRunIdBytes> bytes{};
-  const NTSTATUS status =
-      ::BCryptGenRandom(nullptr, bytes.data(), kRunIdBytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-  if (status < 0) {
+  const CngFunctions* cng = Cng();
+  if (cng == nullptr ||
+      cng->gen_random(nullptr, bytes.data(), kRunIdBytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) {
     ThrowFailure(message::kRunIdNotCreated, error::kComFailure);
   }
   return ToLowerHexWide(bytes);

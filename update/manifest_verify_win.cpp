@@ -6,6 +6,7 @@
 
 #include <limits>
 
+#include "common/cng.h"
 #include "common/handles.h"
 #include "update/update_error.h"
 #include "update/update_public_key.h"
@@ -41,18 +42,22 @@ bool VerifyEcdsaP256Signature(std::span<const std::uint8_t> public_key_blob,
   const Sha256Digest digest = UpdateSha256(
       std::span(reinterpret_cast<const std::uint8_t*>(signed_bytes.data()), signed_bytes.size()));
 
+  const CngFunctions* cng = Cng();
+  if (cng == nullptr) {
+    return false;
+  }
   UniqueAlgorithmHandle provider;
   if (!Succeeded(
-          ::BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+          cng->open_algorithm_provider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
     return false;
   }
   UniqueKeyHandle key;
-  if (!Succeeded(::BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(),
-                                       InputBytes(public_key_blob.data()),
-                                       static_cast<ULONG>(public_key_blob.size()), 0))) {
+  if (!Succeeded(cng->import_key_pair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(),
+                                      InputBytes(public_key_blob.data()),
+                                      static_cast<ULONG>(public_key_blob.size()), 0))) {
     return false;
   }
-  const NTSTATUS verified = ::BCryptVerifySignature(
+  const NTSTATUS verified = cng->verify_signature(
       key.get(), nullptr, InputBytes(digest.data()), static_cast<ULONG>(digest.size()),
       InputBytes(signature.data()), static_cast<ULONG>(signature.size()), 0);
   // The key is destroyed before the provider closes (reverse order of the holders).

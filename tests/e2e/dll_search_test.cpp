@@ -1,0 +1,47 @@
+// A bcrypt.dll planted beside the real launcher is never loaded, in any mode.
+//
+// Wine prefers its built-in DLLs and would ignore a planted one whatever the launcher did, so
+// this test runs with WINEDLLOVERRIDES=bcrypt=n,b (its ctest registration; the programs it
+// starts inherit it): Wine then searches for bcrypt.dll as Windows does for a DLL that is not a
+// known DLL, the program's folder first. The control row, a program that imports bcrypt.dll
+// statically, shows that the planted DLL is then loaded (docs/dll-search.md).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fs/file_identity.h"
+#include "tests/e2e/launcher_test_support.h"
+
+namespace vexo::test {
+namespace {
+
+// Runs a copy of `image` beside the planted bcrypt.dll, answering every box it shows (No where
+// there is one), and reports whether the planted DLL was loaded.
+bool LoadsPlantedBcrypt(const std::wstring& image,
+                        const std::vector<std::wstring>& arguments,
+                        TokenKind token) {
+  const ScratchFolder folder(L"planted");
+  folder.CopyIn(VEXO_PLANTED_BCRYPT_IMAGE, L"bcrypt.dll");
+  const std::wstring name = std::filesystem::path(image).filename().wstring();
+  ::DeleteFileW(VEXO_PLANTED_MARKER);
+  const ProgramStart start{folder.CopyIn(image, name), arguments, token, folder.path()};
+  EXPECT_FALSE(RunWithBoxes(start, BoxScript(), kLauncherTimeoutMs).result.timed_out);
+  return PathExists(VEXO_PLANTED_MARKER);
+}
+
+TEST(DllSearchTest, PlantedBcryptIsLoadedOnlyByAStaticImporter) {
+  const std::wstring launcher = VEXO_LAUNCHER_IMAGE;
+  // Unelevated, the normal start starts its elevated instance from the same file.
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {}, TokenKind::kLimited));
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--verify-payload"}, TokenKind::kFull));
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--cleanup", L"0123456789abcdef0123456789abcdef"},
+                                  TokenKind::kFull));
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--portable-elevated"}, TokenKind::kLimited));
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
+  EXPECT_TRUE(LoadsPlantedBcrypt(VEXO_BCRYPT_IMPORTER_IMAGE, {}, TokenKind::kFull));
+}
+
+}  // namespace
+}  // namespace vexo::test
