@@ -45,6 +45,8 @@ function(vexo_add_gtest)
   set(fixtures ${arg_FIXTURES})
   target_link_libraries(${arg_NAME} PRIVATE vexo_all)
   if(VEXO_WINDOWS)
+    # Every Windows test may use the Wine test bench.
+    target_link_libraries(${arg_NAME} PRIVATE vexo_test_support)
     list(APPEND fixtures wine)
   endif()
   if(arg_FIXTURES)

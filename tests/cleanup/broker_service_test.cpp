@@ -7,9 +7,9 @@
 
 #include "cleanup/broker_service.h"
 #include "cleanup/messages.h"
-#include "common/failure.h"
 #include "deploy/broker_check.h"
 #include "deploy/messages.h"
+#include "tests/common/catch_failure.h"
 #include "tests/support/demo_host_run.h"
 
 namespace vexo {
@@ -51,9 +51,8 @@ void RunRemovalCase(const RemovalCase& c) {
     });
   }
   const DWORD state_before = ServiceState(run.service_name());
-  const Failure outcome = OutcomeOf([&] { RemoveBrokerService(run.folder(), run.service_name()); });
-  EXPECT_EQ(outcome.code, c.code);
-  EXPECT_EQ(outcome.message, c.message);
+  EXPECT_EQ(RefusalOf([&] { RemoveBrokerService(run.folder(), run.service_name()); }),
+            c.code == 0 ? L"" : Refusal(c.code, c.message));
   // Removed and gone, or left registered as it was.
   EXPECT_EQ(BrokerServiceExists(run.service_name()), c.code != 0);
   EXPECT_EQ(ServiceState(run.service_name()), c.code == 0 ? 0 : state_before);
@@ -109,9 +108,8 @@ TEST(CheckBrokerServiceAbsentTest, RefusesAnExistingService) {
   const DemoHostRun run;
   EXPECT_NO_THROW(CheckBrokerServiceAbsent(run.run_id()));
   ASSERT_EQ(run.Run(L"--uac-install", L""), 0u);
-  const Failure failure = OutcomeOf([&] { CheckBrokerServiceAbsent(run.run_id()); });
-  EXPECT_EQ(failure.code, 183u);
-  EXPECT_EQ(failure.message, message::kBrokerServiceAlreadyExists);
+  EXPECT_EQ(RefusalOf([&] { CheckBrokerServiceAbsent(run.run_id()); }),
+            Refusal(183, message::kBrokerServiceAlreadyExists));
 }
 
 }  // namespace

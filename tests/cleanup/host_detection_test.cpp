@@ -5,7 +5,7 @@
 
 #include "cleanup/host_detection.h"
 #include "cleanup/messages.h"
-#include "common/failure.h"
+#include "tests/common/catch_failure.h"
 #include "tests/support/demo_host_run.h"
 
 namespace vexo {
@@ -33,9 +33,8 @@ TEST(EnsureHostStoppedTest, RefusesOnlyAHostOfTheRunFolderRunningForTheUser) {
     const HostKnobs knobs(L"sleep=600000");
     const RunningProgram host =
         StartProgram(ProgramCommand(c.in_checked_folder ? checked.host_path() : other.host_path()));
-    const Failure outcome = OutcomeOf([&] { EnsureHostStopped(checked.folder()); });
-    EXPECT_EQ(outcome.code, c.code);
-    EXPECT_EQ(outcome.message, c.code == 0 ? L"" : message::kCloseHostFirst);
+    EXPECT_EQ(RefusalOf([&] { EnsureHostStopped(checked.folder()); }),
+              c.code == 0 ? L"" : Refusal(c.code, message::kCloseHostFirst));
   }
 }
 

@@ -1,7 +1,9 @@
-// Test helper: the Failure an operation throws.
+// Test helpers: the Failure an operation throws.
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "common/failure.h"
 
@@ -17,6 +19,22 @@ Failure CatchFailure(Call&& call) {
   }
   ADD_FAILURE() << "no Failure was thrown";
   return Failure{0, L""};
+}
+
+// A refusal as one comparable text: "code: message".
+inline std::wstring Refusal(std::uint32_t code, const std::wstring& message) {
+  return DecimalText(code) + L": " + message;
+}
+
+// The refusal `call` throws as Refusal() writes it, or "" when it throws none.
+template <typename Call>
+std::wstring RefusalOf(Call&& call) {
+  try {
+    call();
+  } catch (const Failure& failure) {
+    return Refusal(failure.code, failure.message);
+  }
+  return L"";
 }
 
 }  // namespace vexo

@@ -9,10 +9,10 @@
 #include <future>
 
 #include "cleanup/host_detection.h"
-#include "common/failure.h"
 #include "common/handles.h"
 #include "deploy/host_start.h"
 #include "deploy/messages.h"
+#include "tests/common/catch_failure.h"
 #include "tests/support/demo_host_run.h"
 
 namespace vexo {
@@ -69,9 +69,9 @@ struct StartCase {
   const wchar_t* knobs;
   const wchar_t* arguments;
   HostSupervision supervision;
-  std::uint32_t result;            // exit code returned, or the Failure's code
-  const wchar_t* failure_message;  // empty: no Failure
-  DWORD host_exit;                 // the Host's own exit code when not 0 (it must run a while)
+  std::uint32_t exit_code;  // returned
+  std::wstring refusal;     // of the Failure, as Refusal() writes it; empty: none
+  DWORD host_exit;          // the Host's own exit code when not 0 (it must run a while)
 };
 
 TEST(StartHostTest, StartsInItsJobAndLeavesNothingRunning) {
@@ -81,11 +81,11 @@ TEST(StartHostTest, StartsInItsJobAndLeavesNothingRunning) {
       {"remote support returns any exit code", L"Vexo-Host.exe", L"exit=0xC0000005", L"",
        HostSupervision::kOn, 0xC0000005, L"", 0},
       {"preparation past its limit", L"Vexo-Host.exe", L"sleep=40000", L"--uac-install",
-       HostSupervision::kOff, 1460, message::kPreparationTimedOut, 1067},
+       HostSupervision::kOff, 0, Refusal(1460, message::kPreparationTimedOut), 1067},
       {"a grandchild outlives the Host", L"Vexo-Host.exe", L"child;exit=0", L"",
        HostSupervision::kOn, 0, L"", 0},
-      {"no Host file", L"", L"", L"", HostSupervision::kOn, ERROR_FILE_NOT_FOUND,
-       message::kHostNotStarted, 0},
+      {"no Host file", L"", L"", L"", HostSupervision::kOn, 0,
+       Refusal(ERROR_FILE_NOT_FOUND, message::kHostNotStarted), 0},
   };
   for (const StartCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -97,9 +97,8 @@ TEST(StartHostTest, StartsInItsJobAndLeavesNothingRunning) {
         std::launch::async, [&] { return StartHost(run.folder(), c.arguments, c.supervision); });
     const UniqueHandle host = OpenRunningHost(run.host_path(), call);
     std::uint32_t exit_code = 0;
-    const Failure outcome = OutcomeOf([&] { exit_code = call.get(); });
-    EXPECT_EQ(outcome.code == 0 ? exit_code : outcome.code, c.result);
-    EXPECT_EQ(outcome.message, c.failure_message);
+    EXPECT_EQ(RefusalOf([&] { exit_code = call.get(); }), c.refusal);
+    EXPECT_EQ(exit_code, c.exit_code);
     EXPECT_NO_THROW(EnsureHostStopped(run.folder()));
     if (c.host_exit != 0) {
       DWORD host_exit = 0;

@@ -1,123 +1,84 @@
-// The real launcher under Wine: payload check mode, damaged payloads, command-line shapes
-// and the elevated switch without rights.
+// The real launcher under Wine, one row per distinct outcome: the payload check, damaged
+// payloads, command lines of no known shape, the elevated switches without rights and the
+// elevated start of this build. The command-line grammar itself is tested in
+// tests/launcher/launch_request_test.cpp; here two rows show that its refusal reaches the
+// outside as 87 without a window.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "tests/e2e/launcher_test_support.h"
-#include "tests/support/resource_patcher.h"
 
 namespace vexo::test {
 namespace {
 
 constexpr wchar_t kRunId[] = L"0123456789abcdef0123456789abcdef";
+constexpr wchar_t kMismatch[] =
+    L"내장 파일이 현재 실행 파일의 버전과 일치하지 않아 실행 또는 정리하지 않습니다.";
+constexpr wchar_t kApprovalRequired[] = L"Windows 관리자 승인이 필요합니다.";
+constexpr wchar_t kNoDeployment[] =
+    L"이 실행 파일에는 아직 Host 배포 기능이 포함되어 있지 않습니다.";
 
-TEST(LauncherModesTest, VerifyPayloadPassesSilently) {
-  const LauncherCopy launcher(L"verify");
-  const ScriptedRun run = launcher.Run({L"--verify-payload"});
-  EXPECT_TRUE(BoxesAsScripted(run));
-  EXPECT_FALSE(run.result.timed_out);
-  EXPECT_EQ(run.result.exit_code, 0u);
-}
+enum class Damage { kNone, kRemove, kFlip };
 
-struct DamageCase {
-  const char* name;
-  bool remove;  // remove the resource, or change one byte of it
-  std::uint16_t resource_id;
+struct ModeCase {
+  std::vector<std::wstring> arguments;
+  TokenKind token;
+  Damage damage;
+  std::uint16_t resource;
   std::uint32_t offset;
+  const wchar_t* error_box;  // the sentence of the one error box, nullptr: no window at all
   std::uint32_t exit_code;
 };
 
-TEST(LauncherModesTest, DamagedPayloadIsRefusedSilently) {
-  const DamageCase cases[] = {
-      {"bold-extra font removed", true, 105, 0, 1812},
-      {"Host removed", true, 101, 0, 1812},
-      {"licence text removed", true, 108, 0, 1812},
-      {"regular font, one byte changed", false, 103, 1000, 13},
-      {"Host, first byte changed", false, 101, 0, 13},
-      {"font notice, last byte changed", false, 107, 0xFFFFFFFF, 13},
+TEST(LauncherModesTest, OneRowPerOutcome) {
+  const auto full = TokenKind::kFull;
+  const auto limited = TokenKind::kLimited;
+  const std::vector<std::wstring> verify = {L"--verify-payload"};
+  const std::vector<std::wstring> elevated = {L"--portable-elevated"};
+  const ModeCase cases[] = {
+      {verify, full, Damage::kNone, 0, 0, nullptr, 0},                  // payload as built
+      {verify, full, Damage::kRemove, 101, 0, nullptr, 1812},           // the Host removed
+      {verify, full, Damage::kRemove, 108, 0, nullptr, 1812},           // the last file removed
+      {verify, full, Damage::kFlip, 101, 0, nullptr, 13},               // the first byte changed
+      {verify, full, Damage::kFlip, 107, kLastByte, nullptr, 13},       // a last byte changed
+      {{}, full, Damage::kFlip, 104, 10, kMismatch, 13},                // damaged at a normal start
+      {{L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},         // no run id
+      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},  // unknown switch
+      {elevated, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
+      {{L"--cleanup-elevated", kRunId}, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
+      // The deployment is not part of this build yet: the elevated start says so plainly and
+      // never reports a run that did not happen.
+      {elevated, full, Damage::kNone, 0, 0, kNoDeployment, ERROR_CALL_NOT_IMPLEMENTED},
   };
-  for (const DamageCase& c : cases) {
-    const LauncherCopy launcher(L"damaged");
-    if (c.remove) {
-      RemoveResource(launcher.path(), RT_RCDATA, c.resource_id);
-      ASSERT_FALSE(HasResource(launcher.path(), RT_RCDATA, c.resource_id)) << c.name;
-    } else {
-      const auto size = ReadResource(launcher.path(), RT_RCDATA, c.resource_id).size();
-      const std::uint32_t offset =
-          c.offset == 0xFFFFFFFF ? static_cast<std::uint32_t>(size - 1) : c.offset;
-      FlipResourceByte(launcher.path(), c.resource_id, offset);
+  for (const ModeCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + " resource " + std::to_string(c.resource));
+    const LauncherCopy launcher(L"mode");
+    if (c.damage == Damage::kRemove) {
+      RemoveResource(launcher.path(), RT_RCDATA, c.resource);
+    } else if (c.damage == Damage::kFlip) {
+      FlipResourceByte(launcher.path(), c.resource, c.offset);
     }
-    const ScriptedRun run = launcher.Run({L"--verify-payload"});
-    EXPECT_TRUE(BoxesAsScripted(run)) << c.name;
-    EXPECT_EQ(run.result.exit_code, c.exit_code) << c.name;
-  }
-}
-
-TEST(LauncherModesTest, DamagedPayloadStopsANormalStartWithAMessage) {
-  const LauncherCopy launcher(L"damaged-start");
-  FlipResourceByte(launcher.path(), 104, 10);
-  BoxScript script;
-  script.ExpectOk(BoxIcon::kError,
-                  FailureBoxText(L"내장 파일이 현재 실행 파일의 버전과 일치하지 않아 실행 또는 "
-                                 L"정리하지 않습니다.",
-                                 13));
-  const ScriptedRun run = launcher.Run({}, std::move(script));
-  EXPECT_TRUE(BoxesAsScripted(run));
-  EXPECT_EQ(run.result.exit_code, 13u);
-}
-
-TEST(LauncherModesTest, WrongShapesEndWith87AndNoWindow) {
-  const std::vector<std::vector<std::wstring>> shapes = {
-      {L"--cleanup"},
-      {L"--cleanup-elevated"},
-      {L"--cleanup", L"0123456789ABCDEF0123456789abcdef"},
-      {L"--cleanup", L"0123456789abcdef0123456789abcde"},
-      {L"--cleanup", L"0123456789abcdef0123456789abcdef0"},
-      {L"--cleanup", kRunId, L"extra"},
-      {L"--cleanup-elevated", kRunId, L"x", L"y"},
-      {L"--portable-elevated", kRunId},
-      {L"--verify-payload", L"now"},
-      {L"--Verify-Payload"},
-      {L"--uninstall"},
-      {L"/cleanup", kRunId},
-      {L""},
-  };
-  for (const auto& arguments : shapes) {
-    const LauncherCopy launcher(L"shape");
-    const ScriptedRun run = launcher.Run(arguments);
-    EXPECT_TRUE(BoxesAsScripted(run)) << testing::PrintToString(arguments);
-    EXPECT_EQ(run.result.exit_code, 87u) << testing::PrintToString(arguments);
-  }
-}
-
-TEST(LauncherModesTest, ElevatedSwitchesWithoutRightsAreRefused) {
-  const std::vector<std::vector<std::wstring>> switches = {
-      {L"--portable-elevated"},
-      {L"--cleanup-elevated", kRunId},
-  };
-  for (const auto& arguments : switches) {
-    const LauncherCopy launcher(L"no-rights");
     BoxScript script;
-    script.ExpectOk(BoxIcon::kError, FailureBoxText(L"Windows 관리자 승인이 필요합니다.", 5));
-    const ScriptedRun run = launcher.Run(arguments, std::move(script), TokenKind::kLimited);
-    EXPECT_TRUE(BoxesAsScripted(run)) << testing::PrintToString(arguments);
-    EXPECT_EQ(run.result.exit_code, 5u) << testing::PrintToString(arguments);
+    if (c.error_box != nullptr) {
+      script.ExpectOk(BoxIcon::kError, FailureBoxText(c.error_box, c.exit_code));
+    }
+    const ScriptedRun run = launcher.Run(c.arguments, std::move(script), c.token);
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, c.exit_code);
   }
 }
 
-// The deployment is not part of this build yet: an elevated start says so plainly and never
-// reports a run that did not happen.
-TEST(LauncherModesTest, ElevatedStartReportsTheMissingDeployment) {
-  const LauncherCopy launcher(L"elevated");
-  BoxScript script;
-  script.ExpectOk(BoxIcon::kError,
-                  FailureBoxText(L"이 실행 파일에는 아직 Host 배포 기능이 포함되어 있지 않습니다.",
-                                 ERROR_CALL_NOT_IMPLEMENTED));
-  const ScriptedRun run = launcher.Run({L"--portable-elevated"}, std::move(script));
-  EXPECT_TRUE(BoxesAsScripted(run));
-  EXPECT_EQ(run.result.exit_code, static_cast<std::uint32_t>(ERROR_CALL_NOT_IMPLEMENTED));
+// The one test of the bench itself: a box that differs from its script is reported, so a
+// passing script means something.
+TEST(BoxReaderTest, BoxOtherThanScriptedIsReported) {
+  const LauncherCopy launcher(L"reader");
+  const ScriptedRun run = launcher.Run(
+      {L"--portable-elevated"}, BoxScript().ExpectOk(BoxIcon::kInformation, kApprovalRequired),
+      TokenKind::kLimited);
+  ASSERT_EQ(run.violations.size(), 1u);
+  EXPECT_NE(run.violations[0].find("box 1: icon=error buttons=ok text=\""), std::string::npos)
+      << run.violations[0];
+  EXPECT_NE(run.violations[0].find("expected icon=information"), std::string::npos);
+  EXPECT_EQ(run.result.exit_code, 5u);
 }
 
 }  // namespace

@@ -1,19 +1,16 @@
-// The session locks on real named mutexes of this Wine session.
+// The session locks on real named mutexes of this Wine session, where the end-to-end tests
+// cannot reach: a name taken by another kind of object, and a session the launcher must not
+// run in. One holder per kind, its release and a refusal that brings a running Host forward
+// are shown end to end (tests/e2e/session_elevation_test.cpp).
 #include <gtest/gtest.h>
 
-#include "tests/common/catch_failure.h"
-
-#include <windows.h>
-
-#include <string>
+#include <cstring>
+#include <utility>
 
 #include "common/error_codes.h"
-#include "common/failure.h"
-#include "common/handles.h"
-#include "common/product.h"
 #include "launcher/messages.h"
 #include "launcher/session_lock.h"
-#include "tests/launcher/import_patch.h"
+#include "tests/common/catch_failure.h"
 
 namespace vexo {
 namespace {
@@ -24,70 +21,62 @@ std::uint32_t CurrentSessionId() {
   return session_id;
 }
 
-// Whether a mutex of that name exists in the session, as another process would see it.
-bool MutexExists(SessionLockKind keeper) {
-  UniqueHandle probe(
-      ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(CurrentSessionId(), keeper).c_str()));
-  return probe.valid();
-}
-
-TEST(AcquireSessionLockTest, HeldLockIsVisibleByItsSessionName) {
-  ASSERT_NE(CurrentSessionId(), 0u);
-  for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
-    SessionLock lock;
-    lock = AcquireSessionLock(keeper);
-    EXPECT_TRUE(lock.valid());
-    EXPECT_TRUE(MutexExists(keeper));
-    lock.reset();
-    EXPECT_FALSE(MutexExists(keeper));
-  }
-}
-
-TEST(AcquireSessionLockTest, SecondAcquireIsRefusedAndLeavesTheHolderEmpty) {
-  for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
-    SessionLock first;
-    first = AcquireSessionLock(keeper);
-    ASSERT_TRUE(first.valid());
-
-    SessionLock second;
-    const Failure failure = CatchFailure([&] { second = AcquireSessionLock(keeper); });
-    EXPECT_EQ(failure.code, error::kAlreadyExists);
-    EXPECT_EQ(failure.message, message::kAlreadyRunning);
-    EXPECT_FALSE(second.valid());
-    // The refused attempt changed nothing for the holder.
-    EXPECT_TRUE(first.valid());
-    EXPECT_TRUE(MutexExists(keeper));
-
-    // Once the holder lets go, the next start gets the lock.
-    first.reset();
-    SessionLock third;
-    third = AcquireSessionLock(keeper);
-    EXPECT_TRUE(third.valid());
-  }
-}
-
-TEST(AcquireSessionLockTest, LauncherAndKeeperLocksAreIndependent) {
-  SessionLock launcher;
-  launcher = AcquireSessionLock(SessionLockKind::kLauncher);
-  SessionLock keeper;
-  keeper = AcquireSessionLock(SessionLockKind::kKeeper);
-  EXPECT_TRUE(launcher.valid());
-  EXPECT_TRUE(keeper.valid());
+bool MutexExists(std::uint32_t session_id, SessionLockKind kind) {
+  return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session_id, kind).c_str()))
+      .valid();
 }
 
 TEST(AcquireSessionLockTest, NameTakenByAnotherKindOfObjectFails) {
-  // An event squatting on the lock's name makes the mutex creation itself fail.
-  UniqueHandle squatter(
+  const UniqueHandle squatter(
       ::CreateEventW(nullptr, TRUE, FALSE,
                      SessionLockName(CurrentSessionId(), SessionLockKind::kLauncher).c_str()));
-  ASSERT_TRUE(squatter);
   SessionLock lock;
-  const Failure failure =
-      CatchFailure([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); });
-  EXPECT_EQ(failure.code, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(failure.message, message::kDuplicateStateUnknown);
-  EXPECT_FALSE(lock.valid());
+  EXPECT_EQ(RefusalOf([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); }),
+            Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
 }
+
+// Replaces, while it lives, the address this test program imports for one function, so
+// ProcessIdToSessionId can report what Wine never does.
+class ImportPatch {
+ public:
+  ImportPatch(const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
+         imports != 0 && dll->Name != 0 && slot_ == nullptr; ++dll) {
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+        const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (!IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal) && std::strcmp(name->Name, function) == 0) {
+          slot_ = reinterpret_cast<void**>(&slots->u1.Function);
+        }
+      }
+    }
+    original_ = slot_ != nullptr ? Write(replacement) : nullptr;
+  }
+  ~ImportPatch() {
+    if (slot_ != nullptr) {
+      Write(original_);
+    }
+  }
+  bool applied() const { return slot_ != nullptr; }
+
+ private:
+  void* Write(void* value) {
+    DWORD protection = 0;
+    ::VirtualProtect(slot_, sizeof value, PAGE_READWRITE, &protection);
+    void* const previous = std::exchange(*slot_, value);
+    ::VirtualProtect(slot_, sizeof value, protection, &protection);
+    return previous;
+  }
+
+  void** slot_ = nullptr;
+  void* original_ = nullptr;
+};
 
 BOOL WINAPI ReportSessionZero(DWORD, DWORD* session_id) {
   *session_id = 0;
@@ -101,81 +90,19 @@ BOOL WINAPI FailSessionQuery(DWORD, DWORD*) {
 
 TEST(AcquireSessionLockTest, ServicesSessionAndFailedQueryAreRefusedBeforeAnyMutex) {
   const std::uint32_t real_session = CurrentSessionId();
-  using Query = BOOL(WINAPI*)(DWORD, DWORD*);
-  const Query replacements[] = {&ReportSessionZero, &FailSessionQuery};
-  for (Query replacement : replacements) {
-    for (SessionLockKind keeper : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
+  for (auto* replacement : {&ReportSessionZero, &FailSessionQuery}) {
+    for (SessionLockKind kind : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
       SessionLock lock;
-      Failure failure{0, L""};
+      std::wstring refusal;
       {
-        test::ImportPatch patch("ProcessIdToSessionId", reinterpret_cast<void*>(replacement));
+        const ImportPatch patch("ProcessIdToSessionId", reinterpret_cast<void*>(replacement));
         ASSERT_TRUE(patch.applied());
-        failure = CatchFailure([&] { lock = AcquireSessionLock(keeper); });
+        refusal = RefusalOf([&] { lock = AcquireSessionLock(kind); });
       }
-      EXPECT_EQ(failure.code, error::kAccessDenied);
-      EXPECT_EQ(failure.message, message::kSessionUnknown);
-      EXPECT_FALSE(lock.valid());
-      UniqueHandle session_zero(
-          ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(0, keeper).c_str()));
-      EXPECT_FALSE(session_zero.valid());
-      UniqueHandle real(
-          ::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(real_session, keeper).c_str()));
-      EXPECT_FALSE(real.valid());
+      EXPECT_EQ(refusal, Refusal(error::kAccessDenied, message::kSessionUnknown));
+      EXPECT_FALSE(MutexExists(0, kind) || MutexExists(real_session, kind));
     }
   }
-}
-
-// A stand-in for the Host's top-level window, of the Host's window class.
-class HostWindow {
- public:
-  HostWindow() {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = ::DefWindowProcW;
-    window_class.hInstance = ::GetModuleHandleW(nullptr);
-    window_class.lpszClassName = product::kHostWindowClass;
-    ::RegisterClassW(&window_class);
-    window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
-                                300, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  }
-  ~HostWindow() { ::DestroyWindow(window_); }
-  HostWindow(const HostWindow&) = delete;
-  HostWindow& operator=(const HostWindow&) = delete;
-  HWND get() const { return window_; }
-
- private:
-  HWND window_ = nullptr;
-};
-
-void PumpFor(DWORD milliseconds) {
-  const ULONGLONG end = ::GetTickCount64() + milliseconds;
-  MSG msg;
-  while (::GetTickCount64() < end) {
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::DispatchMessageW(&msg);
-    }
-    ::Sleep(10);
-  }
-}
-
-TEST(AcquireSessionLockTest, RefusalRestoresAndRaisesTheHostWindow) {
-  HostWindow host;
-  ASSERT_NE(host.get(), nullptr);
-  ::ShowWindow(host.get(), SW_SHOWMINIMIZED);
-  PumpFor(100);
-  ASSERT_TRUE(::IsIconic(host.get()));
-
-  SessionLock first;
-  first = AcquireSessionLock(SessionLockKind::kLauncher);
-  EXPECT_TRUE(::IsIconic(host.get()));  // winning the lock leaves the Host alone
-
-  SessionLock second;
-  const Failure failure =
-      CatchFailure([&] { second = AcquireSessionLock(SessionLockKind::kLauncher); });
-  EXPECT_EQ(failure.code, error::kAlreadyExists);
-  PumpFor(200);
-  EXPECT_FALSE(::IsIconic(host.get()));
-  EXPECT_TRUE(::IsWindowVisible(host.get()));
-  EXPECT_EQ(::GetForegroundWindow(), host.get());
 }
 
 }  // namespace

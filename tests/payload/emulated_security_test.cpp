@@ -5,134 +5,108 @@
 
 #include <windows.h>
 
-#include <functional>
-#include <string>
+#include <sddl.h>
 
 #include "common/error_codes.h"
-#include "common/failure.h"
-#include "common/handles.h"
 #include "common/path.h"
 #include "fs/chain_pin.h"
+#include "fs/emulated_security_store.h"
 #include "fs/file_identity.h"
-#include "fs/file_pin.h"
 #include "fs/folder_security.h"
 #include "fs/messages.h"
 #include "fs/protected_folder.h"
 #include "fs/security_access.h"
-#include "payload/payload_file.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
-#include "tests/common/scratch_folder.h"
-#include "tests/security_tool/tool_runner.h"
+#include "tests/payload/known_descriptors.h"
+#include "tests/support/wine_driver.h"
 
 namespace vexo {
 namespace {
 
-#define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
+// Records `sddl` for `object` in the store, as the launcher's own creation does; tests use it
+// to tamper and to give Program Files what Windows gives it.
+void Record(HANDLE object, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+  const UniqueLocalMemory owner(descriptor);
+  emulated_security::RecordDescriptor(object, descriptor);
+}
 
 class EmulatedSecurityTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_EMULATED_SECURITY_STORE", store_.path().c_str()));
   }
+  UniqueHandle Create(const std::wstring& path) const {
+    return OpenProtectedFolder(path, descriptor_.get(), ExistingFolder::kRefuse);
+  }
 
-  ScratchFolder store_;
-  ScratchFolder base_;
+  test::ScratchFolder store_;
+  test::ScratchFolder base_;
   const RunFolderDescriptor descriptor_ = ConvertRunFolderSddl();
+  const std::wstring run_ = JoinPath(base_.path(), NewRunId());
+  const std::wstring unsafe_ = Refusal(error::kAccessDenied, message::kFolderSecurityUnsafe);
 };
 
-// Entries of the DACL recorded for `object`.
-DWORD RecordedEntryCount(HANDLE object) {
-  UniqueLocalMemory descriptor;
-  EXPECT_EQ(ReadObjectSecurity(object, descriptor), static_cast<DWORD>(ERROR_SUCCESS));
+TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
+  const std::wstring assets = JoinPath(run_, L"assets");
+  const UniqueHandle run = Create(run_);
+  const UniqueHandle assets_handle = Create(assets);
+  const UniqueHandle fonts = Create(JoinPath(run_, L"assets\\fonts"));
+  // Stored as Windows stores a folder's descriptor: the Users entry split in two halves.
+  UniqueLocalMemory recorded;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  EXPECT_TRUE(::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
-  return dacl != nullptr ? dacl->AceCount : 0;
-}
-
-TEST_F(EmulatedSecurityTest, RunFoldersPassStrictUntilTampered) {
-  const std::wstring run = JoinPath(base_.path(), NewRunId());
-  const std::wstring assets = JoinPath(run, L"assets");
-  const std::wstring fonts = JoinPath(run, L"assets\\fonts");
-  UniqueHandle run_handle = OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse);
-  UniqueHandle assets_handle =
-      OpenProtectedFolder(assets, descriptor_.get(), ExistingFolder::kRefuse);
-  UniqueHandle fonts_handle =
-      OpenProtectedFolder(fonts, descriptor_.get(), ExistingFolder::kRefuse);
-  // Stored as Windows stores a folder's descriptor: the Users entry split in two halves.
-  EXPECT_EQ(RecordedEntryCount(run_handle.get()), 4u);
-
-  struct TamperCase {
-    const wchar_t* sddl;
-  };
-  const TamperCase tampers[] = {
-      {L"O:BAG:BAD:P" RUN_DACL L"(A;;0x1200a9;;;AU)"},  // an added entry
-      {L"O:BAG:BAD:" RUN_DACL},                         // protection removed
-      {L"O:SYG:BAD:P" RUN_DACL},                        // another owner
-  };
-  for (const TamperCase& tamper : tampers) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(tamper.sddl)));
-    ASSERT_EQ(RunSecurityTool(L"set " + Quoted(assets) + L" " + Quoted(tamper.sddl)), 0u);
-    CheckFolderSecurity(run_handle.get(), FolderRule::kStrict);
-    CheckFolderSecurity(fonts_handle.get(), FolderRule::kStrict);
-    const Failure failure =
-        CatchFailure([&] { CheckFolderSecurity(assets_handle.get(), FolderRule::kStrict); });
-    EXPECT_EQ(failure.code, error::kAccessDenied);
-    EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
-    const Failure reopened =
-        CatchFailure([&] { OpenProtectedFolder(assets, nullptr, ExistingFolder::kReuse); });
-    EXPECT_EQ(reopened.code, error::kAccessDenied);
+  ASSERT_EQ(ReadObjectSecurity(run.get(), recorded), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(recorded.get(), &present, &dacl, &defaulted));
+  EXPECT_EQ(dacl->AceCount, 4u);
+  for (const wchar_t* tampered : {L"O:BAG:BAD:P" RUN_DACL L"(A;;0x1200a9;;;AU)",  // added entry
+                                  L"O:BAG:BAD:" RUN_DACL,                         // unprotected
+                                  L"O:SYG:BAD:P" RUN_DACL}) {                     // other owner
+    Record(assets_handle.get(), tampered);
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(run.get(), FolderRule::kStrict); }), L"");
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(fonts.get(), FolderRule::kStrict); }), L"");
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(assets_handle.get(), FolderRule::kStrict); }),
+              unsafe_);
+    EXPECT_EQ(RefusalOf([&] { OpenProtectedFolder(assets, nullptr, ExistingFolder::kReuse); }),
+              unsafe_);
   }
 }
 
-TEST_F(EmulatedSecurityTest, ExistingRunFolderIsNotReusedButTheBaseFolderIs) {
-  const std::wstring run = JoinPath(base_.path(), NewRunId());
-  OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse).reset();
-  const Failure failure =
-      CatchFailure([&] { OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse); });
-  EXPECT_EQ(failure.code, error::kAlreadyExists);
-  EXPECT_EQ(failure.message, message::kProtectedFolderNotNew);
-  EXPECT_TRUE(OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kReuse));
-}
-
-TEST_F(EmulatedSecurityTest, FolderWithAnUnknownFileIsKept) {
-  const std::wstring run = JoinPath(base_.path(), NewRunId());
-  OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse).reset();
-  const std::wstring unknown = JoinPath(run, L"unknown.txt");
-  UniqueHandle file(::CreateFileW(unknown.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file);
-  file.reset();
-  const Failure failure = CatchFailure([&] { DeleteProtectedFolder(run); });
-  EXPECT_NE(failure.code, 0u);
-  EXPECT_EQ(failure.message, message::kTemporaryFilesNotCleaned);
+// A run folder is never taken over, but can be opened again; one holding an unknown file is
+// kept until it is empty; one nobody recorded keeps Wine's answer (the user as owner).
+TEST_F(EmulatedSecurityTest, ExistingUnknownAndUnrecordedFolders) {
+  Create(run_).reset();
+  EXPECT_EQ(RefusalOf([&] { Create(run_); }),
+            Refusal(error::kAlreadyExists, message::kProtectedFolderNotNew));
+  EXPECT_TRUE(OpenProtectedFolder(run_, descriptor_.get(), ExistingFolder::kReuse));
+  const std::wstring unknown = JoinPath(run_, L"unknown.txt");
+  ASSERT_TRUE(UniqueHandle(::CreateFileW(unknown.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr)));
+  EXPECT_NE(
+      RefusalOf([&] { DeleteProtectedFolder(run_); }).find(message::kTemporaryFilesNotCleaned),
+      std::wstring::npos);
   EXPECT_TRUE(PathExists(unknown));
   ASSERT_TRUE(::DeleteFileW(unknown.c_str()));
-  DeleteProtectedFolder(run);
-  EXPECT_FALSE(PathExists(run));
-}
-
-// A folder nobody recorded keeps Wine's answer (the user as owner) and is refused.
-TEST_F(EmulatedSecurityTest, UnrecordedFolderIsRefused) {
-  const std::wstring plain = JoinPath(base_.path(), L"plain");
-  ASSERT_TRUE(::CreateDirectoryW(plain.c_str(), nullptr));
-  const Failure failure =
-      CatchFailure([&] { OpenProtectedFolder(plain, nullptr, ExistingFolder::kReuse); });
-  EXPECT_EQ(failure.code, error::kAccessDenied);
-  EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
+  DeleteProtectedFolder(run_);
+  EXPECT_FALSE(PathExists(run_));
+  ASSERT_TRUE(::CreateDirectoryW(run_.c_str(), nullptr));
+  EXPECT_EQ(RefusalOf([&] { OpenProtectedFolder(run_, nullptr, ExistingFolder::kReuse); }),
+            unsafe_);
 }
 
 TEST_F(EmulatedSecurityTest, SeededProgramFilesPassesRelaxedOnly) {
-  ASSERT_EQ(RunSecurityTool(L"seed-program-files"), 0u);
   const std::wstring program_files = GetProgramFilesFolder();
-  DirectoryChainPin pin = PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
+  const UniqueHandle folder(::CreateFileW(program_files.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Record(folder.get(), kProgramFilesSddl);
+  const DirectoryChainPin pin = PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
   ASSERT_EQ(pin.size(), 1u);
-  const Failure failure =
-      CatchFailure([&] { CheckFolderSecurity(pin.handle(0), FolderRule::kStrict); });
-  EXPECT_EQ(failure.code, error::kAccessDenied);
-  EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
+  EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(pin.handle(0), FolderRule::kStrict); }), unsafe_);
 }
 
 }  // namespace

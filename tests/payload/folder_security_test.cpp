@@ -1,37 +1,24 @@
-// The strict and relaxed folder rules against real descriptors converted from SDDL, and the
-// rule applied to the security Wine reports for an object nobody has secured.
+// The strict and relaxed folder rules against real descriptors converted from SDDL (the owner
+// rows name the trusted principals), and the rule applied to the security Wine reports for an
+// object nobody has secured.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <sddl.h>
 
-#include <cctype>
-#include <ostream>
-#include <string>
-
 #include "common/error_codes.h"
-#include "common/failure.h"
-#include "common/handles.h"
 #include "fs/folder_security.h"
 #include "fs/messages.h"
 #include "run/run_placement.h"
-#include "tests/common/scratch_folder.h"
+#include "tests/common/catch_failure.h"
+#include "tests/payload/known_descriptors.h"
+#include "tests/support/wine_driver.h"
 
 namespace vexo {
 namespace {
 
-#define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-#define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
 #define SPLIT_BASE L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)"
-
-// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
-// inherit-only entries for what gets created inside.
-constexpr wchar_t kProgramFilesSddl[] =
-    L"O:" TI_SID L"G:" TI_SID L"D:PAI(A;;FA;;;" TI_SID L")(A;CIIO;GA;;;" TI_SID
-    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
-    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
-    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
 struct RuleCase {
   const char* name;
@@ -69,61 +56,44 @@ const RuleCase kRuleCases[] = {
      false, true},
     // A folder created with the run folder descriptor, as Windows stores it: the Users entry
     // split into its effective half and an inherit-only half with the generic rights.
-    {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true, true},
+    {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true,
+     true},
     {"split half with write", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
     {"split half for Everyone", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
-    {"split half twice",
-     L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)", false, true},
+    {"split half twice", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)",
+     false, true},
     {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
     {"Program Files", kProgramFilesSddl, false, true},
 };
 
-void PrintTo(const RuleCase& c, std::ostream* out) {
-  *out << c.name;
+TEST(FolderRuleTest, StrictAndRelaxed) {
+  for (const RuleCase& c : kRuleCases) {
+    PSECURITY_DESCRIPTOR converted = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                       &converted, nullptr))
+        << c.name;
+    const UniqueLocalMemory descriptor(converted);
+    EXPECT_EQ(DescriptorPassesFolderRule(converted, FolderRule::kStrict), c.strict_passes)
+        << c.name;
+    EXPECT_EQ(DescriptorPassesFolderRule(converted, FolderRule::kRelaxed), c.relaxed_passes)
+        << c.name;
+  }
 }
-
-class FolderRuleTest : public testing::TestWithParam<RuleCase> {};
-
-TEST_P(FolderRuleTest, StrictAndRelaxed) {
-  const RuleCase& c = GetParam();
-  UniqueLocalMemory descriptor;
-  PSECURITY_DESCRIPTOR converted = nullptr;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
-                                                                     &converted, nullptr))
-      << ::GetLastError();
-  descriptor.reset(converted);
-  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict), c.strict_passes)
-      << "strict";
-  EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kRelaxed), c.relaxed_passes)
-      << "relaxed";
-}
-
-INSTANTIATE_TEST_SUITE_P(Descriptors,
-                         FolderRuleTest,
-                         testing::ValuesIn(kRuleCases),
-                         [](const testing::TestParamInfo<RuleCase>& param_info) {
-                           std::string name;
-                           for (const char* p = param_info.param.name; *p != '\0'; ++p) {
-                             name.push_back(std::isalnum(static_cast<unsigned char>(*p)) ? *p
-                                                                                         : '_');
-                           }
-                           return name;
-                         });
 
 // Wine's SDDL parser turns "D:NO_ACCESS_CONTROL" into an empty DACL, so the null DACL
-// (present, but granting everyone everything) is built directly.
+// (present, but granting everyone everything) is built directly; with the run folder's DACL
+// the same descriptor passes.
 TEST(FolderRuleTest, NullDaclFailsBothRules) {
   SECURITY_DESCRIPTOR descriptor{};
-  ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
   PSID administrators = nullptr;
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
   ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators));
-  UniqueLocalMemory owner(administrators);
+  const UniqueLocalMemory owner(administrators);
   ASSERT_TRUE(::SetSecurityDescriptorOwner(&descriptor, administrators, FALSE));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
   ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
   EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
   EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kRelaxed));
-  // The same descriptor with the run folder's DACL passes: only the DACL made it fail.
   const RunFolderDescriptor run = ConvertRunFolderSddl();
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
@@ -133,67 +103,21 @@ TEST(FolderRuleTest, NullDaclFailsBothRules) {
   EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
 }
 
-TEST(FolderRuleTest, RunFolderSddlConstantPassesStrict) {
-  const RunFolderDescriptor descriptor = ConvertRunFolderSddl();
-  EXPECT_TRUE(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict));
-}
-
-struct PrincipalCase {
-  const wchar_t* sid;
-  bool trusted;
-};
-
-TEST(TrustedPrincipalTest, WellKnownAndTrustedInstaller) {
-  const PrincipalCase cases[] = {
-      {L"S-1-5-18", true},
-      {L"S-1-5-32-544", true},
-      {TI_SID, true},
-      {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", false},
-      {L"S-1-5-32-545", false},
-      {L"S-1-5-11", false},
-      {L"S-1-1-0", false},
-      {L"S-1-5-19", false},
-  };
-  for (const PrincipalCase& c : cases) {
-    PSID sid = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidW(c.sid, &sid));
-    UniqueLocalMemory owner(sid);
-    EXPECT_EQ(IsTrustedPrincipal(sid), c.trusted) << testing::PrintToString(std::wstring(c.sid));
-  }
-  EXPECT_FALSE(IsTrustedPrincipal(nullptr));
-}
-
-// An object that was never given a trusted descriptor carries Wine's own answer: the user
-// as owner. Both rules refuse it with the unsafe-permissions failure.
-TEST(CheckFolderSecurityTest, UnsecuredFolderIsRefused) {
-  ScratchFolder scratch;
-  UniqueHandle folder(::CreateFileW(scratch.path().c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ASSERT_TRUE(folder);
-  for (FolderRule rule : {FolderRule::kStrict, FolderRule::kRelaxed}) {
-    try {
-      CheckFolderSecurity(folder.get(), rule);
-      ADD_FAILURE() << "accepted, rule " << static_cast<int>(rule);
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code, error::kAccessDenied);
-      EXPECT_EQ(failure.message, message::kFolderSecurityUnsafe);
+// An object never given a trusted descriptor carries Wine's answer, the user as owner: both
+// rules refuse it. A handle that may not read the descriptor reports that.
+TEST(CheckFolderSecurityTest, UnsecuredOrUnreadableFolderIsRefused) {
+  const test::ScratchFolder scratch;
+  const std::pair<DWORD, const wchar_t*> cases[] = {
+      {READ_CONTROL | FILE_READ_ATTRIBUTES, message::kFolderSecurityUnsafe},
+      {FILE_READ_ATTRIBUTES, message::kFolderSecurityUnreadable}};
+  for (const auto& [access, sentence] : cases) {
+    const UniqueHandle folder(::CreateFileW(scratch.path().c_str(), access,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    for (FolderRule rule : {FolderRule::kStrict, FolderRule::kRelaxed}) {
+      EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(folder.get(), rule); }),
+                Refusal(error::kAccessDenied, sentence));
     }
-  }
-}
-
-TEST(CheckFolderSecurityTest, HandleWithoutReadControlReportsTheReadError) {
-  ScratchFolder scratch;
-  UniqueHandle folder(::CreateFileW(scratch.path().c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ASSERT_TRUE(folder);
-  try {
-    CheckFolderSecurity(folder.get(), FolderRule::kRelaxed);
-    ADD_FAILURE() << "accepted";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.code, error::kAccessDenied);
-    EXPECT_EQ(failure.message, message::kFolderSecurityUnreadable);
   }
 }
 

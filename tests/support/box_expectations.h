@@ -4,19 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/box_watcher.h"
+#include "tests/support/wine_driver.h"
 
 namespace vexo::test {
 
 inline ::testing::AssertionResult BoxesAsScripted(const ScriptedRun& run) {
-  if (run.violations.empty()) {
-    return ::testing::AssertionSuccess();
-  }
-  ::testing::AssertionResult failure = ::testing::AssertionFailure();
+  ::testing::AssertionResult result =
+      run.violations.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure();
   for (const auto& violation : run.violations) {
-    failure << "\n  " << violation;
+    result << "\n  " << violation;
   }
-  return failure;
+  return result;
 }
 
 }  // namespace vexo::test

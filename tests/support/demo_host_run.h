@@ -7,29 +7,16 @@
 #include <cstdint>
 #include <string>
 
-#include "common/failure.h"
 #include "common/handles.h"
 #include "run/run_id.h"
 #include "run/run_placement.h"
-#include "tests/support/program_start.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/wine_driver.h"
 
 namespace vexo::test {
 
 inline constexpr wchar_t kDemoHostKnobs[] = L"VEXO_DEMO_HOST_TEST";
 inline constexpr DWORD kDemoHostRunLimitMs = 30000;
 inline constexpr DWORD kServiceGoneLimitMs = 10000;
-
-// What `call` ends with: the Failure it throws, or code 0 and no message when it returns.
-template <typename Call>
-Failure OutcomeOf(Call&& call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  return Failure{0, L""};
-}
 
 // Removes the service `name` whatever state it is in: stop, delete, and a process that ignores
 // the stop is terminated; returns once the name has gone (or after kServiceGoneLimitMs).

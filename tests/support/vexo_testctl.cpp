@@ -1,44 +1,29 @@
-// vexo-testctl: the bench's tools for scripts and the demo.
+// vexo-testctl: the bench for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM [ARGS...]
-//       Starts PROGRAM (with the limited token when asked), prints each product message box it
-//       shows as one UTF-8 line and answers it (the given answers in order, then OK), then
-//       prints the exit code and returns it. A program that does not end in time (default
-//       60000 ms) is terminated; vexo-testctl then returns 1460.
-//   vexo-testctl strip-resource FILE ID
-//       Removes RT_RCDATA resource ID from FILE.
-//   vexo-testctl patch-resource FILE ID OFFSET
-//       Inverts the byte at OFFSET of RT_RCDATA resource ID in FILE.
+//   vexo-testctl run [--limited] [--timeout-ms N] -- PROGRAM [ARGS...]
+//       Runs PROGRAM (with the limited token when asked), dismisses each product message box
+//       it shows (Cancel, else No, else OK), then prints each box as one UTF-8 line and the
+//       exit code, and returns the exit code; 1460 when the program did not end in time
+//       (default 60000 ms).
+//   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
+//   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
 //
-// Errors of the tool itself go to stderr with exit code 2 (usage) or 3 (failure).
-#include <windows.h>
+// Errors of the tool itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
+#include "tests/support/wine_driver.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cwchar>
-#include <deque>
 #include <limits>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "tests/support/box_watcher.h"
-#include "tests/support/resource_patcher.h"
-#include "tests/support/support_error.h"
 
 namespace {
 
 using namespace vexo::test;
+using Arguments = std::vector<std::wstring>;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
-
-constexpr char kUsage[] =
-    "usage: vexo-testctl run [--limited] [--answer BUTTON]... [--timeout-ms N] -- PROGRAM "
-    "[ARGS...]\n"
-    "       vexo-testctl strip-resource FILE ID\n"
-    "       vexo-testctl patch-resource FILE ID OFFSET\n"
-    "BUTTON: ok cancel yes no abort retry ignore tryagain continue, or a number\n";
+constexpr wchar_t kArgumentsEnd[] = L"--";
 
 class UsageError : public std::runtime_error {
  public:
@@ -46,123 +31,100 @@ class UsageError : public std::runtime_error {
 };
 
 void PrintLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
+  std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
 
 std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
-  wchar_t* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::wcstoull(text.c_str(), &end, 0);
-  if (text.empty() || text[0] == L'-' || end == text.c_str() || *end != L'\0' || errno != 0 ||
-      value > max) {
+  std::size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = text.empty() || text[0] == L'-' ? max + 1ULL : std::stoull(text, &used, 0);
+  } catch (const std::logic_error&) {
+    used = 0;
+  }
+  if (used != text.size() || value > max) {
     throw UsageError("not a number in range: " + ToUtf8(text));
   }
   return static_cast<std::uint32_t>(value);
 }
 
-int ParseButton(const std::wstring& text) {
-  if (const auto id = ButtonIdFromName(text)) {
-    return *id;
-  }
-  return static_cast<int>(ParseNumber(text, std::numeric_limits<int>::max()));
-}
-
-std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(32768, L'\0');
-  const DWORD length =
-      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length == 0 || length >= full.size()) {
-    ThrowSupportError("cannot resolve " + ToUtf8(path), ::GetLastError());
-  }
-  full.resize(length);
-  return full;
-}
-
-int RunCommand(const std::vector<std::wstring>& args) {
+int RunCommand(const Arguments& args) {
   ProgramStart start;
-  std::deque<int> answers;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::size_t i = 0;
-  for (; i < args.size() && args[i] != L"--"; ++i) {
+  for (; i + 1 < args.size() && args[i] != kArgumentsEnd; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
-    } else if (args[i] == L"--answer" && i + 1 < args.size()) {
-      answers.push_back(ParseButton(args[++i]));
-    } else if (args[i] == L"--timeout-ms" && i + 1 < args.size()) {
+    } else if (args[i] == L"--timeout-ms") {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
       throw UsageError("unknown run option: " + ToUtf8(args[i]));
     }
   }
-  if (i + 1 >= args.size()) {
+  if (i + 1 >= args.size() || args[i] != kArgumentsEnd) {
     throw UsageError("run needs -- and a program");
   }
-  start.program = FullPath(args[i + 1]);
+  start.program.resize(MAX_PATH * 4);
+  start.program.resize(::GetFullPathNameW(args[i + 1].c_str(),
+                                          static_cast<DWORD>(start.program.size()),
+                                          start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  BoxResponder responder([&answers](const ObservedBox& box) {
-    int press = IDOK;
-    if (!answers.empty()) {
-      press = answers.front();
-      answers.pop_front();
-    }
+  // An empty script: every box is reported, and dismissed with Cancel, else No, else OK.
+  const ScriptedRun run = RunWithBoxes(start, BoxScript(), timeout_ms);
+  for (const ObservedBox& box : run.boxes) {
     PrintLine("box " + DescribeBox(box));
-    if (box.HasButton(press)) {
-      PrintLine("answer " + ToUtf8(ButtonName(press)));
-    } else {
-      PrintLine("answer-unavailable " + ToUtf8(ButtonName(press)) + ", dismissed");
-    }
-    return press;
-  });
-  RunningProgram program = responder.Start(start);
-  const ProgramResult result = responder.WaitForExit(program, timeout_ms);
-  if (result.timed_out) {
+  }
+  if (run.result.timed_out) {
     PrintLine("timeout " + std::to_string(timeout_ms) + " ms, terminated");
   }
-  PrintLine("exit-code " + std::to_string(result.exit_code));
-  return static_cast<int>(result.exit_code);
+  PrintLine("exit-code " + std::to_string(run.result.exit_code));
+  return static_cast<int>(run.result.exit_code);
 }
 
-int StripResourceCommand(const std::vector<std::wstring>& args) {
-  if (args.size() != 2) {
-    throw UsageError("strip-resource takes FILE ID");
-  }
-  RemoveResource(args[0], RT_RCDATA, static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)));
+std::uint16_t ResourceId(const std::wstring& text) {
+  return static_cast<std::uint16_t>(ParseNumber(text, 0xFFFF));
+}
+
+int StripResourceCommand(const Arguments& args) {
+  RemoveResource(args[0], RT_RCDATA, ResourceId(args[1]));
   return 0;
 }
 
-int PatchResourceCommand(const std::vector<std::wstring>& args) {
-  if (args.size() != 3) {
-    throw UsageError("patch-resource takes FILE ID OFFSET");
-  }
-  FlipResourceByte(args[0], static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)),
+int PatchResourceCommand(const Arguments& args) {
+  FlipResourceByte(args[0], ResourceId(args[1]),
                    ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
   return 0;
 }
+
+struct Command {
+  const wchar_t* name;
+  std::size_t argument_count;  // SIZE_MAX: any
+  int (*run)(const Arguments&);
+};
+
+constexpr Command kCommands[] = {
+    {L"run", SIZE_MAX, RunCommand},
+    {L"strip-resource", 2, StripResourceCommand},
+    {L"patch-resource", 3, PatchResourceCommand},
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   try {
-    if (argc < 2) {
-      throw UsageError("no command");
+    const std::wstring name = argc > 1 ? argv[1] : L"";
+    const Arguments args(argv + std::min(argc, 2), argv + argc);
+    for (const Command& command : kCommands) {
+      if (name == command.name &&
+          (command.argument_count == SIZE_MAX || args.size() == command.argument_count)) {
+        return command.run(args);
+      }
     }
-    const std::wstring command = argv[1];
-    const std::vector<std::wstring> args(argv + 2, argv + argc);
-    if (command == L"run") {
-      return RunCommand(args);
-    }
-    if (command == L"strip-resource") {
-      return StripResourceCommand(args);
-    }
-    if (command == L"patch-resource") {
-      return PatchResourceCommand(args);
-    }
-    throw UsageError("unknown command: " + ToUtf8(command));
+    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(name));
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "vexo-testctl: %s\n%s", error.what(), kUsage);
+    std::fprintf(stderr, "vexo-testctl: %s (see the top of vexo_testctl.cpp)\n", error.what());
     return kExitUsage;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "vexo-testctl: %s\n", error.what());

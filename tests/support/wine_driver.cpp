@@ -1,0 +1,347 @@
+#include "tests/support/wine_driver.h"
+
+#include <algorithm>
+#include <array>
+
+namespace vexo::test {
+namespace {
+
+constexpr DWORD kTerminateWaitMs = 10000;
+constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile window
+constexpr int kBoxTextControlId = 0xFFFF;
+
+// Button names by control id (IDOK 1 ... IDCONTINUE 11); the ids between have no name here.
+constexpr const wchar_t* kButtonNames[] = {nullptr,  L"ok",     L"cancel",   L"abort",
+                                           L"retry", L"ignore", L"yes",      L"no",
+                                           nullptr,  nullptr,   L"tryagain", L"continue"};
+constexpr const char* kIconNames[] = {"none",        "error", "question",  "warning",
+                                      "information", "other", "unobserved"};
+
+// The quoting CommandLineToArgvW undoes: backslashes are literal except before a quote,
+// where they are doubled; quotes are escaped.
+void AppendQuotedArgument(std::wstring& line, const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += argument;
+    return;
+  }
+  line += L'"';
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    line.append(c == L'"' ? backslashes + 1 : 0, L'\\');  // a run before a quote is doubled
+    backslashes = c == L'\\' ? backslashes + 1 : 0;
+    line += c;
+  }
+  line.append(backslashes, L'\\');  // and so is the run before the closing quote
+  line += L'"';
+}
+
+// The limited token linked to the test's own token, as a primary token.
+UniqueHandle OpenLimitedToken() {
+  UniqueHandle own;
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  UniqueHandle primary;
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.put()) &&
+      ::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    const UniqueHandle linked_token(linked.LinkedToken);
+    ::DuplicateTokenEx(linked_token.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                       TokenPrimary, primary.put());
+  }
+  if (!primary) {
+    ThrowSupportError("the test process has no limited token", ::GetLastError());
+  }
+  return primary;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(kMaxWindowText, L'\0');
+  text.resize(
+      static_cast<std::size_t>(std::max(0, ::GetWindowTextW(window, text.data(), kMaxWindowText))));
+  return text;
+}
+
+bool IsVisibleOfClass(HWND window, const wchar_t* class_name) {
+  std::array<wchar_t, 16> name{};
+  return (::GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
+         ::GetClassNameW(window, name.data(), static_cast<int>(name.size())) > 0 &&
+         std::wstring_view(name.data()) == class_name;
+}
+
+BOOL CALLBACK CollectProductBox(HWND window, LPARAM boxes) {
+  if (IsVisibleOfClass(window, kDialogClass) && WindowText(window) == kProductBoxCaption) {
+    reinterpret_cast<std::vector<HWND>*>(boxes)->push_back(window);
+  }
+  return TRUE;
+}
+
+// Wine builds a box from a template with every button and destroys the unused ones; only
+// visible buttons count, in case a system keeps hidden ones.
+BOOL CALLBACK CollectButton(HWND control, LPARAM buttons) {
+  if (IsVisibleOfClass(control, L"Button")) {
+    reinterpret_cast<std::vector<int>*>(buttons)->push_back(::GetDlgCtrlID(control));
+  }
+  return TRUE;
+}
+
+// Reads a box the hook has marked ready or that had its grace; its icon is known only then.
+ObservedBox ReadBox(HWND window, bool ready) {
+  ObservedBox box{
+      window, 0, BoxIcon::kUnobserved, WindowText(::GetDlgItem(window, kBoxTextControlId)), {}};
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(window, &process_id);
+  box.process_id = process_id;
+  if (ready) {
+    // An absent property reads as 0, kNone; a value the hook never writes as kOther.
+    const auto icon = reinterpret_cast<std::uintptr_t>(::GetPropW(window, kBoxIconProperty));
+    box.icon = static_cast<BoxIcon>(std::min(icon, static_cast<std::uintptr_t>(BoxIcon::kOther)));
+  }
+  ::EnumChildWindows(window, CollectButton, reinterpret_cast<LPARAM>(&box.buttons));
+  return box;
+}
+
+bool HasButton(const ObservedBox& box, int id) {
+  return std::find(box.buttons.begin(), box.buttons.end(), id) != box.buttons.end();
+}
+
+// Posts what the button itself sends its dialog when clicked, or closes a box without buttons.
+void AnswerBox(const ObservedBox& box, int id) {
+  for (const int fallback : {IDCANCEL, IDNO, IDOK}) {
+    id = HasButton(box, id) ? id : fallback;
+  }
+  id = HasButton(box, id) || box.buttons.empty() ? id : box.buttons.front();
+  if (box.buttons.empty()) {
+    ::PostMessageW(box.window, WM_CLOSE, 0, 0);
+  } else {
+    ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(box.window, id)));
+  }
+}
+
+std::string Describe(BoxIcon icon, const std::vector<int>& buttons, const std::wstring& text) {
+  std::string out = std::string("icon=") + kIconNames[static_cast<std::size_t>(icon)] + " buttons=";
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    out += i == 0 ? "" : ",";
+    out += ButtonName(buttons[i]);
+  }
+  out += " text=\"";
+  for (const char c : ToUtf8(text)) {
+    out += c == '\n'               ? std::string("\\n")
+           : c == '\\' || c == '"' ? std::string{'\\', c}
+                                   : std::string{c};
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+void ThrowSupportError(const std::string& what, std::uint32_t code) {
+  throw SupportError(code == 0 ? what : what + " (Windows error " + std::to_string(code) + ")");
+}
+
+std::string ToUtf8(std::wstring_view text) {
+  const int wide = static_cast<int>(text.size());
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(std::max(0, length)), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), length, nullptr, nullptr);
+  return out;
+}
+
+RunningProgram::~RunningProgram() {
+  if (process_ && !HasEnded()) {
+    ::TerminateProcess(process_.get(), ERROR_TIMEOUT);
+    ::WaitForSingleObject(process_.get(), kTerminateWaitMs);
+  }
+}
+
+bool RunningProgram::HasEnded() const {
+  return ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
+}
+
+std::optional<std::uint32_t> RunningProgram::WaitForExit(std::uint32_t timeout_ms) const {
+  const DWORD wait = ::WaitForSingleObject(process_.get(), timeout_ms);
+  DWORD exit_code = 0;
+  if (wait == WAIT_TIMEOUT) {
+    return std::nullopt;
+  }
+  if (wait != WAIT_OBJECT_0 || !::GetExitCodeProcess(process_.get(), &exit_code)) {
+    ThrowSupportError("cannot wait for the program's exit code", ::GetLastError());
+  }
+  return exit_code;
+}
+
+ProgramResult RunningProgram::WaitOrTerminate(std::uint32_t timeout_ms) {
+  if (const auto exit_code = WaitForExit(timeout_ms)) {
+    return {*exit_code, false};
+  }
+  Terminate();
+  return {ERROR_TIMEOUT, true};
+}
+
+void RunningProgram::Terminate() {
+  // A process that ends by itself meanwhile makes TerminateProcess fail; the wait settles both.
+  ::TerminateProcess(process_.get(), ERROR_TIMEOUT);
+  if (::WaitForSingleObject(process_.get(), kTerminateWaitMs) != WAIT_OBJECT_0) {
+    ThrowSupportError("a terminated program did not end", ::GetLastError());
+  }
+}
+
+RunningProgram StartProgram(const ProgramStart& start) {
+  std::wstring line;
+  AppendQuotedArgument(line, start.program);
+  for (const auto& argument : start.arguments) {
+    AppendQuotedArgument(line += L' ', argument);
+  }
+  const wchar_t* directory =
+      start.working_directory.empty() ? nullptr : start.working_directory.c_str();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  const BOOL started =
+      start.token == TokenKind::kLimited
+          ? ::CreateProcessAsUserW(OpenLimitedToken().get(), start.program.c_str(), line.data(),
+                                   nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                   directory, &startup, &info)
+          : ::CreateProcessW(start.program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                             CREATE_UNICODE_ENVIRONMENT, nullptr, directory, &startup, &info);
+  if (!started) {
+    ThrowSupportError("cannot start " + ToUtf8(start.program), ::GetLastError());
+  }
+  const UniqueHandle thread(info.hThread);
+  return RunningProgram(UniqueHandle(info.hProcess), info.dwProcessId);
+}
+
+ProgramResult RunProgram(const ProgramStart& start, std::uint32_t timeout_ms) {
+  return StartProgram(start).WaitOrTerminate(timeout_ms);
+}
+
+std::wstring CurrentProgramFolder() {
+  std::wstring path(MAX_PATH * 4, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::string DescribeBox(const ObservedBox& box) {
+  return Describe(box.icon, box.buttons, box.text);
+}
+
+std::string ButtonName(int id) {
+  const bool named = id > 0 && id < static_cast<int>(std::size(kButtonNames)) && kButtonNames[id];
+  return named ? ToUtf8(kButtonNames[id]) : std::to_string(id);
+}
+
+BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
+  // The system loads the DLL by the full path it has here into every process of the desktop
+  // that handles messages (thread 0 with the DLL's module), and calls the hook in there.
+  const std::wstring path = CurrentProgramFolder() + L"\\" + kBoxHookDllName;
+  module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  const auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+      module_ ? ::GetProcAddress(module_.get(), kBoxHookProcName) : nullptr));
+  if (procedure != nullptr) {
+    hook_.reset(::SetWindowsHookExW(WH_CALLWNDPROCRET, procedure, module_.get(), 0));
+  }
+  if (!hook_) {
+    ThrowSupportError("cannot install the box hook " + ToUtf8(path), ::GetLastError());
+  }
+}
+
+void BoxResponder::Poll() {
+  std::vector<HWND> boxes;
+  ::EnumWindows(CollectProductBox, reinterpret_cast<LPARAM>(&boxes));
+  // Forget boxes that are gone, so a window handle handed out again later is a new box.
+  const auto gone = [&](HWND window) {
+    return std::find(boxes.begin(), boxes.end(), window) == boxes.end();
+  };
+  std::erase_if(answered_, gone);
+  std::erase_if(first_seen_, [&](const auto& entry) { return gone(entry.first); });
+  const std::uint64_t now = ::GetTickCount64();
+  for (const HWND window : boxes) {
+    const std::uint64_t seen = first_seen_.try_emplace(window, now).first->second;
+    const bool ready = ::GetPropW(window, kBoxReadyProperty) != nullptr;
+    if (std::find(answered_.begin(), answered_.end(), window) != answered_.end() ||
+        (!ready && now - seen < kBoxReadyGraceMs)) {
+      continue;  // answered, or still setting up
+    }
+    const ObservedBox box = ReadBox(window, ready);
+    const int id = ::IsWindow(window) ? answer_(box) : kAnswerLater;
+    if (id != kAnswerLater) {
+      AnswerBox(box, id);
+      answered_.push_back(window);
+    }
+  }
+}
+
+ProgramResult BoxResponder::WaitForExit(RunningProgram& program, std::uint32_t timeout_ms) {
+  const std::uint64_t deadline = ::GetTickCount64() + timeout_ms;
+  const HANDLE process = program.handle();
+  // Windows of the waiting thread are served while it waits: a test may own one the program
+  // under test talks to.
+  while (::MsgWaitForMultipleObjects(1, &process, FALSE, kBoxPollIntervalMs, QS_ALLINPUT) !=
+         WAIT_OBJECT_0) {
+    for (MSG msg; ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+      ::DispatchMessageW(&msg);
+    }
+    Poll();
+    if (::GetTickCount64() >= deadline) {
+      program.Terminate();
+      return {ERROR_TIMEOUT, true};
+    }
+  }
+  return {*program.WaitForExit(0), false};
+}
+
+void BoxResponder::WatchFor(std::uint32_t duration_ms) {
+  for (const std::uint64_t end = ::GetTickCount64() + duration_ms; ::GetTickCount64() < end;) {
+    Poll();
+    ::Sleep(kBoxPollIntervalMs);
+  }
+}
+
+BoxScript& BoxScript::Expect(ExpectedBox box) {
+  if (std::find(box.buttons.begin(), box.buttons.end(), box.press) == box.buttons.end()) {
+    ThrowSupportError("a scripted box must press one of its own buttons", 0);
+  }
+  boxes_.push_back(std::move(box));
+  return *this;
+}
+
+BoxScript& BoxScript::ExpectOk(BoxIcon icon, std::wstring text) {
+  return Expect({icon, std::move(text), {IDOK}, IDOK});
+}
+
+BoxScript& BoxScript::ExpectYesNo(BoxIcon icon, std::wstring text, int press) {
+  return Expect({icon, std::move(text), {IDYES, IDNO}, press});
+}
+
+ScriptedRun RunWithBoxes(const ProgramStart& start, BoxScript script, std::uint32_t timeout_ms) {
+  ScriptedRun run;
+  const std::vector<ExpectedBox>& expected = script.boxes();
+  BoxResponder responder([&](const ObservedBox& box) {
+    const std::size_t number = run.boxes.size();
+    run.boxes.push_back(box);
+    if (number >= expected.size()) {
+      run.violations.push_back("unexpected box: " + DescribeBox(box));
+      return IDCANCEL;
+    }
+    const ExpectedBox& wanted = expected[number];
+    const std::string wanted_text = Describe(wanted.icon, wanted.buttons, wanted.text);
+    if (DescribeBox(box) != wanted_text) {
+      run.violations.push_back("box " + std::to_string(number + 1) + ": " + DescribeBox(box) +
+                               ", expected " + wanted_text);
+    }
+    return wanted.press;
+  });
+  RunningProgram program = responder.Start(start);
+  run.result = responder.WaitForExit(program, timeout_ms);
+  responder.Poll();
+  if (run.result.timed_out) {
+    run.violations.push_back("program did not end within " + std::to_string(timeout_ms) + " ms");
+  }
+  for (std::size_t i = run.boxes.size(); i < expected.size(); ++i) {
+    run.violations.push_back("expected box " + std::to_string(i + 1) + " never appeared: " +
+                             Describe(expected[i].icon, expected[i].buttons, expected[i].text));
+  }
+  return run;
+}
+
+}  // namespace vexo::test

@@ -1,0 +1,222 @@
+// The Wine test bench: one driver for the real launcher and its message boxes.
+//
+//   - programs start with the test's full token or its linked, limited one (TokenKind), and no
+//     wait is without a limit: a program that does not end in time is terminated and reported;
+//   - the product's message boxes are found, read (icon, text, buttons) and answered. The icon
+//     cannot be read from another process under Wine, so BoxHook installs vexo_box_hook.dll as
+//     a global hook and the DLL, loaded into the process that shows the box, records the icon
+//     kind and a ready mark as window properties of the dialog (see docs/wine-test-bench.md);
+//   - BoxWatcher runs programs under a script of expected boxes and reports every deviation;
+//   - copies of executables are damaged on purpose (a resource removed, one byte inverted);
+//   - each test gets a fresh scratch folder on C:, removed with its contents.
+//
+// Failures of the bench are SupportError, never the product's Failure, so a broken bench is
+// never mistaken for a result of the product.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/handles.h"
+
+namespace vexo::test {
+
+class SupportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Throws SupportError with "what (Windows error N)"; 0 names no Windows error.
+[[noreturn]] void ThrowSupportError(const std::string& what, std::uint32_t code);
+std::string ToUtf8(std::wstring_view text);
+
+// ---- Starting programs ----------------------------------------------------------------------
+
+enum class TokenKind {
+  kFull,     // the test process's own token (elevated under Wine)
+  kLimited,  // the linked, unelevated token, as a customer's double-click has it
+};
+
+struct ProgramStart {
+  std::wstring program;  // full path of the executable
+  std::vector<std::wstring> arguments;
+  TokenKind token = TokenKind::kFull;
+  std::wstring working_directory;  // empty: the test process's current folder
+};
+
+inline ProgramStart ProgramCommand(std::wstring program,
+                                   std::vector<std::wstring> arguments = {},
+                                   TokenKind token = TokenKind::kFull) {
+  return {std::move(program), std::move(arguments), token, {}};
+}
+
+struct ProgramResult {
+  std::uint32_t exit_code = 0;
+  bool timed_out = false;  // did not end in time and was terminated (exit code 1460)
+};
+
+// One started process; destroying one that still runs terminates it.
+class RunningProgram {
+ public:
+  RunningProgram(UniqueHandle process, std::uint32_t process_id)
+      : process_(std::move(process)), process_id_(process_id) {}
+  RunningProgram(RunningProgram&&) noexcept = default;
+  RunningProgram& operator=(RunningProgram&&) = delete;
+  ~RunningProgram();
+
+  HANDLE handle() const noexcept { return process_.get(); }
+  std::uint32_t id() const noexcept { return process_id_; }
+  bool HasEnded() const;
+  // The exit code once the process ended within `timeout_ms`; nothing while it runs.
+  std::optional<std::uint32_t> WaitForExit(std::uint32_t timeout_ms) const;
+  ProgramResult WaitOrTerminate(std::uint32_t timeout_ms);
+  void Terminate();
+
+ private:
+  UniqueHandle process_;
+  std::uint32_t process_id_ = 0;
+};
+
+// Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
+RunningProgram StartProgram(const ProgramStart& start);
+ProgramResult RunProgram(const ProgramStart& start, std::uint32_t timeout_ms);
+std::wstring CurrentProgramFolder();
+
+// ---- Message boxes --------------------------------------------------------------------------
+
+// The caption of every message box the product shows.
+inline constexpr wchar_t kProductBoxCaption[] = L"벡소링크 원격지원";
+inline constexpr std::uint32_t kBoxPollIntervalMs = 20;
+// A box the hook has not marked ready within this time is read anyway (icon unobserved).
+inline constexpr std::uint32_t kBoxReadyGraceMs = 3000;
+
+// The hook's records on a dialog window: the ready mark once WM_INITDIALOG has returned, and
+// the icon (a BoxIcon value, never kNone, which a property cannot hold) of its last
+// STM_SETICON.
+inline constexpr wchar_t kBoxReadyProperty[] = L"VexoTestBoxReady";
+inline constexpr wchar_t kBoxIconProperty[] = L"VexoTestBoxIcon";
+inline constexpr char kBoxHookProcName[] = "VexoBoxHookProc";
+inline constexpr wchar_t kBoxHookDllName[] = L"vexo_box_hook.dll";
+inline constexpr wchar_t kDialogClass[] = L"#32770";
+
+enum class BoxIcon : std::uintptr_t {
+  kNone,         // the hook saw the box set up without an icon
+  kError,        // MB_ICONERROR
+  kQuestion,     // MB_ICONQUESTION
+  kWarning,      // MB_ICONWARNING
+  kInformation,  // MB_ICONINFORMATION
+  kOther,        // not a standard icon
+  kUnobserved,   // the hook did not see the box: its icon is unknown, which no script accepts
+};
+
+struct ObservedBox {
+  HWND window = nullptr;
+  std::uint32_t process_id = 0;
+  BoxIcon icon = BoxIcon::kUnobserved;
+  std::wstring text;
+  std::vector<int> buttons;  // ids of the visible buttons in control order (IDOK, IDYES, ...)
+};
+
+// One line per box: icon, button names and the text with escapes (UTF-8).
+std::string DescribeBox(const ObservedBox& box);
+// "ok", "cancel", "abort", "retry", "ignore", "yes", "no", "tryagain", "continue"; other ids
+// by number.
+std::string ButtonName(int id);
+
+// An answer that leaves the box up; the responder asks again at its next look.
+inline constexpr int kAnswerLater = 0;
+
+// Installs the hook DLL (beside the running program) for the whole session before it starts
+// any program, then finds every new product box of the session, reads it and presses the button
+// its answer function chooses. A box without that button is dismissed: Cancel, else No, else
+// OK, else its first button, else WM_CLOSE. Presses are posted, so the test never blocks on a
+// stuck program.
+class BoxResponder {
+ public:
+  using Answer = std::function<int(const ObservedBox& box)>;
+  explicit BoxResponder(Answer answer);
+
+  RunningProgram Start(const ProgramStart& start) { return StartProgram(start); }
+  void Poll();
+  // Answers boxes, and serves the windows of the calling thread, until the program ends or the
+  // limit passes (then it is terminated).
+  ProgramResult WaitForExit(RunningProgram& program, std::uint32_t timeout_ms);
+  void WatchFor(std::uint32_t duration_ms);
+
+ private:
+  UniqueModule module_;
+  UniqueResource<NullableTraits<HHOOK, &::UnhookWindowsHookEx>> hook_;
+  Answer answer_;
+  std::map<HWND, std::uint64_t> first_seen_;  // boxes up, by tick of first sight
+  std::vector<HWND> answered_;
+};
+
+struct ExpectedBox {
+  BoxIcon icon = BoxIcon::kNone;
+  std::wstring text;         // exact, line feeds included
+  std::vector<int> buttons;  // ids in control order
+  int press = IDOK;          // one of `buttons`
+};
+
+class BoxScript {
+ public:
+  BoxScript& Expect(ExpectedBox box);  // throws when `press` is not one of `buttons`
+  BoxScript& ExpectOk(BoxIcon icon, std::wstring text);
+  BoxScript& ExpectYesNo(BoxIcon icon, std::wstring text, int press);
+  const std::vector<ExpectedBox>& boxes() const { return boxes_; }
+
+ private:
+  std::vector<ExpectedBox> boxes_;
+};
+
+struct ScriptedRun {
+  ProgramResult result;
+  std::vector<ObservedBox> boxes;  // in the order they were answered
+  // Every difference from the script: a box beyond it (answered so the program can end), a box
+  // with another icon, text or buttons, an expected box that never came, a program that did not
+  // end in time. An empty script allows no box at all.
+  std::vector<std::string> violations;
+};
+
+[[nodiscard]] ScriptedRun RunWithBoxes(const ProgramStart& start,
+                                       BoxScript script,
+                                       std::uint32_t timeout_ms);
+
+// ---- Files ----------------------------------------------------------------------------------
+
+// Copies `source` to `destination`; fails when the destination exists.
+void CopyFileFresh(const std::wstring& source, const std::wstring& destination);
+// Removes resource `id` of `type`, every language of it.
+void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
+// Inverts the byte at `offset` (or the last one) of RT_RCDATA resource `id`, every language.
+inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
+void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset);
+
+// C:\vexo-tests\<label>-<process>-<tick>-<count>, new for one test and removed with its contents
+// (links are removed, never followed; read-only files too).
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::wstring& label = L"test");
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder();
+
+  const std::wstring& path() const { return path_; }
+  std::wstring Join(const std::wstring& name) const { return path_ + L"\\" + name; }
+  // Copies `source` in under `name`; returns the new path.
+  std::wstring CopyIn(const std::wstring& source, const std::wstring& name) const;
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace vexo::test
