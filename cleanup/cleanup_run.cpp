@@ -61,6 +61,14 @@ void PinPayloadFiles(std::wstring_view run_folder, bool service_present, HeldRun
   }
 }
 
+// The second probe: a service that appeared (or was marked for deletion) while phase A looked
+// means a Host is at work, so everything is kept.
+void CheckServiceStillAbsent(const std::wstring& service_name) {
+  if (BrokerServiceExists(service_name)) {
+    ThrowFailure(message::kServiceChangedDuringCheck, error::kBusy);
+  }
+}
+
 void DeletePayloadFolders(std::wstring_view run_folder) {
   for (auto relative = kAllowedFolders.rbegin(); relative != kAllowedFolders.rend(); ++relative) {
     const std::wstring folder = JoinPath(run_folder, *relative);
@@ -72,7 +80,7 @@ void DeletePayloadFolders(std::wstring_view run_folder) {
 
 }  // namespace
 
-void CleanupRun(std::wstring_view run_folder, std::wstring_view run_id) {
+void CleanupRun(const std::wstring& run_folder, std::wstring_view run_id) {
   // Phase A: pin and check; nothing changes.
   const std::wstring base_folder = ParentPath(run_folder);
   const DirectoryChainPin base_chain = PinFolderChain(base_folder, ChainSecurity::kRelaxedRule);

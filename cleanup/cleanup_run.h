@@ -2,6 +2,7 @@
 // the run folder, after everything has been proven to be exactly what this launcher deploys.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vexo {
@@ -12,6 +13,6 @@ namespace vexo {
 // Host again and deletes the files and folders in their fixed order. With the service gone,
 // missing items are skipped, so a cleanup that stopped in phase B can be run again. Every
 // failure is a Failure; nothing is rolled back. The base folder stays.
-void CleanupRun(std::wstring_view run_folder, std::wstring_view run_id);
+void CleanupRun(const std::wstring& run_folder, std::wstring_view run_id);
 
 }  // namespace vexo

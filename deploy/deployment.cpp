@@ -68,11 +68,11 @@ std::uint32_t RunHost(DeployedRun& run) {
   CheckBrokerServiceAbsent(run.run_id);
   run.host_phase = true;
   const std::uint32_t preparation =
-      StartHost(run.run_folder, kHostInstallSwitch, HostSupervision::kPreparation);
+      StartHost(run.run_folder, product::kHostInstallSwitch, HostSupervision::kOff);
   if (preparation != 0) {
     ThrowFailure(message::kAuxiliaryServiceNotPrepared, preparation);
   }
-  return StartHost(run.run_folder, L"", HostSupervision::kRemoteSupport);
+  return StartHost(run.run_folder, std::wstring(), HostSupervision::kOn);
 }
 
 void DeployAndRunHost(DeployedRun& run, PSECURITY_DESCRIPTOR descriptor, Outcome& outcome) {
