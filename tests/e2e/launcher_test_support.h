@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/box_expectations.h"
+#include "tests/support/box_watcher.h"
 #include "tests/support/wine_driver.h"
 
 namespace vexo::test {

@@ -2,18 +2,19 @@
 //
 //   vexo-testctl run [--limited] [--timeout-ms N] -- PROGRAM [ARGS...]
 //       Runs PROGRAM (with the limited token when asked), dismisses each product message box
-//       it shows (Cancel, else No, else OK), then prints each box as one UTF-8 line and the
+//       it shows (Cancel, else No, else OK), prints each box as one UTF-8 line and then the
 //       exit code, and returns the exit code; 1460 when the program did not end in time
 //       (default 60000 ms).
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
 //
 // Errors of the tool itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
-#include "tests/support/wine_driver.h"
-
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <limits>
+
+#include "tests/support/wine_driver.h"
 
 namespace {
 
@@ -23,27 +24,16 @@ using Arguments = std::vector<std::wstring>;
 constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
-constexpr wchar_t kArgumentsEnd[] = L"--";
 
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-void PrintLine(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
-
 std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
-  std::size_t used = 0;
-  unsigned long long value = 0;
-  try {
-    value = text.empty() || text[0] == L'-' ? max + 1ULL : std::stoull(text, &used, 0);
-  } catch (const std::logic_error&) {
-    used = 0;
-  }
-  if (used != text.size() || value > max) {
+  wchar_t* end = nullptr;
+  const unsigned long long value = std::wcstoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] < L'0' || text[0] > L'9' || *end != L'\0' || value > max) {
     throw UsageError("not a number in range: " + ToUtf8(text));
   }
   return static_cast<std::uint32_t>(value);
@@ -53,7 +43,7 @@ int RunCommand(const Arguments& args) {
   ProgramStart start;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::size_t i = 0;
-  for (; i + 1 < args.size() && args[i] != kArgumentsEnd; ++i) {
+  for (; i + 1 < args.size() && args[i] != L"--"; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
     } else if (args[i] == L"--timeout-ms") {
@@ -62,7 +52,7 @@ int RunCommand(const Arguments& args) {
       throw UsageError("unknown run option: " + ToUtf8(args[i]));
     }
   }
-  if (i + 1 >= args.size() || args[i] != kArgumentsEnd) {
+  if (i + 1 >= args.size() || args[i] != L"--") {
     throw UsageError("run needs -- and a program");
   }
   start.program.resize(MAX_PATH * 4);
@@ -71,58 +61,37 @@ int RunCommand(const Arguments& args) {
                                           start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  // An empty script: every box is reported, and dismissed with Cancel, else No, else OK.
-  const ScriptedRun run = RunWithBoxes(start, BoxScript(), timeout_ms);
+  // An empty script: every box is reported, and dismissed.
+  const ScriptedRun run = RunWithBoxes(start, {}, timeout_ms);
   for (const ObservedBox& box : run.boxes) {
-    PrintLine("box " + DescribeBox(box));
+    std::printf("box %s\n", DescribeBox(box).c_str());
   }
   if (run.result.timed_out) {
-    PrintLine("timeout " + std::to_string(timeout_ms) + " ms, terminated");
+    std::printf("timeout %u ms, terminated\n", timeout_ms);
   }
-  PrintLine("exit-code " + std::to_string(run.result.exit_code));
+  std::printf("exit-code %u\n", run.result.exit_code);
   return static_cast<int>(run.result.exit_code);
 }
-
-std::uint16_t ResourceId(const std::wstring& text) {
-  return static_cast<std::uint16_t>(ParseNumber(text, 0xFFFF));
-}
-
-int StripResourceCommand(const Arguments& args) {
-  RemoveResource(args[0], RT_RCDATA, ResourceId(args[1]));
-  return 0;
-}
-
-int PatchResourceCommand(const Arguments& args) {
-  FlipResourceByte(args[0], ResourceId(args[1]),
-                   ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
-  return 0;
-}
-
-struct Command {
-  const wchar_t* name;
-  std::size_t argument_count;  // SIZE_MAX: any
-  int (*run)(const Arguments&);
-};
-
-constexpr Command kCommands[] = {
-    {L"run", SIZE_MAX, RunCommand},
-    {L"strip-resource", 2, StripResourceCommand},
-    {L"patch-resource", 3, PatchResourceCommand},
-};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  const Arguments args(argv + std::min(argc, 2), argv + argc);
   try {
-    const std::wstring name = argc > 1 ? argv[1] : L"";
-    const Arguments args(argv + std::min(argc, 2), argv + argc);
-    for (const Command& command : kCommands) {
-      if (name == command.name &&
-          (command.argument_count == SIZE_MAX || args.size() == command.argument_count)) {
-        return command.run(args);
-      }
+    if (command == L"run") {
+      return RunCommand(args);
     }
-    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(name));
+    if (command == L"strip-resource" && args.size() == 2) {
+      RemoveResource(args[0], RT_RCDATA, static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)));
+      return 0;
+    }
+    if (command == L"patch-resource" && args.size() == 3) {
+      FlipResourceByte(args[0], static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)),
+                       ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
+      return 0;
+    }
+    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(command));
   } catch (const UsageError& error) {
     std::fprintf(stderr, "vexo-testctl: %s (see the top of vexo_testctl.cpp)\n", error.what());
     return kExitUsage;
