@@ -14,10 +14,10 @@ namespace vexo {
 namespace {
 
 TEST(HexTest, DecodeLowerHex) {
-  EXPECT_EQ(DecodeLowerHex("0a1bff"), (std::vector<std::uint8_t>{0x0a, 0x1b, 0xff}));
-  EXPECT_EQ(ToLowerHex(std::vector<std::uint8_t>{0x0a, 0x1b, 0xff}), "0a1bff");
-  const std::string refused[] = {"", "0", "0A", "0g", " 00", "0x00", std::string("0\0", 2)};
-  for (const std::string& text : refused) {
+  EXPECT_EQ(ToLowerHex(DecodeLowerHex("0a1bff")), "0a1bff");
+  // Empty, odd length, upper case, not a digit, a NUL inside.
+  using namespace std::string_literals;
+  for (const std::string& text : {""s, "0"s, "0A"s, "0g"s, "0\0"s}) {
     EXPECT_THROW(DecodeLowerHex(text), std::runtime_error) << testing::PrintToString(text);
   }
 }

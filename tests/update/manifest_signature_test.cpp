@@ -1,7 +1,7 @@
 // The cross-check of the release tool with the launcher: a manifest that the native
 // vexo-update tool signed with the build's throwaway private key (published by a ctest fixture
 // before this program runs) verifies with the launcher's real CNG code and compiled-in key, and
-// every change to what was signed fails.
+// a change to what was signed fails.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -65,45 +65,37 @@ TEST(ManifestSignatureTest, PublishedManifestVerifiesAndNamesItsFile) {
   EXPECT_THROW(VerifyUpdateManifest(kManifest, "host", "0.2.1", 8), std::runtime_error);
 }
 
-TEST(ManifestSignatureTest, EveryChangeToWhatWasSignedFails) {
+// Only the signed bytes count: escapes in the envelope are free, any change to those bytes or
+// to the signature fails.
+TEST(ManifestSignatureTest, WhatVerifiesIsTheSignedBytes) {
   const std::string payload = Member("payload");
   const std::string signature = Member("signature");
-  ASSERT_TRUE(Verifies(With("payload", payload)));
-  std::vector<std::string> payloads = {payload + " ", payload.substr(1), payload + '\0'};
-  for (const std::size_t at : {std::size_t{0}, payload.size() / 2, payload.size() - 1}) {
-    payloads.push_back(payload);
-    payloads.back()[at] = payload[at] == 'a' ? 'b' : 'a';
-  }
-  for (const std::string& changed : payloads) {
-    EXPECT_FALSE(Verifies(With("payload", changed))) << changed;
-  }
-  std::string flipped = signature;
-  flipped[70] = flipped[70] == '0' ? '1' : '0';
-  // DER: SEQUENCE { INTEGER r, INTEGER s }, each with a leading zero byte to stay positive.
-  const std::string signatures[] = {
-      flipped, signature.substr(64) + signature.substr(0, 64), std::string(128, '0'),
-      "3046022100" + signature.substr(0, 64) + "022100" + signature.substr(64)};
-  for (const std::string& changed : signatures) {
-    EXPECT_FALSE(Verifies(With("signature", changed))) << changed;
-  }
-  EXPECT_FALSE(Verifies(With("comment", "a fourth member")));
-}
-
-// Escapes in the envelope are free as long as the signed bytes stay the same.
-TEST(ManifestSignatureTest, EscapingIsFreeAsLongAsTheBytesStay) {
   const std::size_t start = kManifest.find("\"payload\":\"") + 11;
   const std::size_t end = kManifest.find("\",\"signature\"");
-  ASSERT_LT(start, end);
-  std::string same = kManifest;
-  std::string other = kManifest;
-  std::string escaped;
+  std::string escaped = kManifest.substr(0, start);
   for (const char c : kManifest.substr(start, end - start)) {
     escaped += c == 'v' ? "\\u0076" : c == '/' ? "\\/" : std::string(1, c);
   }
-  same.replace(start, end - start, escaped);
-  other.replace(kManifest.find('v', start), 1, "\\u0056");
-  EXPECT_TRUE(Verifies(same));
-  EXPECT_FALSE(Verifies(other));
+  escaped += kManifest.substr(end);
+  std::string changed_byte = payload;
+  changed_byte[payload.size() / 2] ^= 0x01;
+  std::string changed_digit = signature;
+  changed_digit[70] = changed_digit[70] == '0' ? '1' : '0';
+  const std::pair<std::string, bool> cases[] = {
+      {With("payload", payload), true},
+      {escaped, true},
+      {std::string(kManifest).replace(kManifest.find('v', start), 1, "\\u0056"), false},
+      {With("payload", payload + " "), false},
+      {With("payload", changed_byte), false},
+      {With("signature", changed_digit), false},
+      {With("signature", signature.substr(64) + signature.substr(0, 64)), false},  // s, r
+      // DER: SEQUENCE { INTEGER r, INTEGER s }, each with a leading zero byte to stay positive.
+      {With("signature", "3046022100" + signature.substr(0, 64) + "022100" + signature.substr(64)),
+       false},
+  };
+  for (const auto& [text, verifies] : cases) {
+    EXPECT_EQ(Verifies(text), verifies) << text;
+  }
 }
 
 // The compiled-in key verifies the release tool's signature and a key off the curve verifies
@@ -111,7 +103,6 @@ TEST(ManifestSignatureTest, EscapingIsFreeAsLongAsTheBytesStay) {
 TEST(ManifestSignatureTest, KeyHashAndClockOfTheSystem) {
   std::vector<std::uint8_t> key = DecodeLowerHex(UpdatePublicKeyHex());
   const std::vector<std::uint8_t> signature = DecodeLowerHex(Member("signature"));
-  ASSERT_EQ(key.size(), kPublicKeyBlobBytes);
   EXPECT_TRUE(VerifyEcdsaP256Signature(key, signature, Member("payload")));
   key[40] ^= 0x01;
   EXPECT_FALSE(VerifyEcdsaP256Signature(key, signature, Member("payload")));

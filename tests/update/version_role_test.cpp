@@ -16,15 +16,12 @@ namespace vexo {
 namespace {
 
 TEST(VersionTest, GrammarAndOrder) {
+  // Valid: the largest version; refused: a leading zero, six digits, two parts, an Arabic-Indic
+  // digit, a NUL after a valid text.
   const std::pair<std::string, bool> texts[] = {
-      {"0.2.1", true},
-      {"99999.99999.99999", true},
-      {"01.2.3", false},
-      {"100000.0.0", false},
-      {"1.2", false},
-      {"\xd9\xa1.2.3", false},             // Arabic-Indic 1
-      {std::string("1.2.3\0", 6), false},  // not cut short at a NUL
-  };
+      {"99999.99999.99999", true}, {"01.2.3", false},
+      {"100000.0.0", false},       {"1.2", false},
+      {"\xd9\xa1.2.3", false},     {std::string("1.2.3\0", 6), false}};
   for (const auto& [text, valid] : texts) {
     try {
       EXPECT_EQ(VersionText(ParseVersion(text)), text);
@@ -34,21 +31,19 @@ TEST(VersionTest, GrammarAndOrder) {
       EXPECT_STREQ(error.what(), kUpdateValidationFailed);
     }
   }
-  const std::tuple<const char*, const char*, std::strong_ordering> orders[] = {
-      {"0.2.10", "0.2.1", std::strong_ordering::greater},
-      {"0.10.0", "0.9.99999", std::strong_ordering::greater},
-      {"0.2.1", "0.2.1", std::strong_ordering::equal},
-      {"2.0.0", "10.0.0", std::strong_ordering::less},
-  };
-  for (const auto& [left, right, order] : orders) {
-    EXPECT_EQ(CompareVersions(ParseVersion(left), ParseVersion(right)), order) << left;
-    EXPECT_EQ(CompareVersions(ParseVersion(right), ParseVersion(left)), 0 <=> order) << left;
+  // Numbers, not text: each pair in order, lower first.
+  for (const auto& [lower, higher] : {std::pair{"0.2.1", "0.2.10"}, {"0.9.99999", "0.10.0"}}) {
+    EXPECT_EQ(CompareVersions(ParseVersion(lower), ParseVersion(higher)),
+              std::strong_ordering::less);
+    EXPECT_EQ(CompareVersions(ParseVersion(higher), ParseVersion(lower)),
+              std::strong_ordering::greater);
   }
+  EXPECT_EQ(CompareVersions(ParseVersion("0.2.1"), ParseVersion("0.2.1")),
+            std::strong_ordering::equal);
 }
 
 TEST(RoleTest, FileNamesAndArguments) {
   const std::tuple<const char*, const wchar_t*, bool> names[] = {
-      {"host", L"C:\\Users\\a\\Downloads\\Vexo-Host.exe", true},
       {"host", L"C:\\x\\vExO-hOsT.ExE", true},
       {"host", L"C:\\x/Vexo-Host.exe", true},
       {"host", L"C:\\x\\Vexo-Host (1).exe", false},
@@ -56,9 +51,7 @@ TEST(RoleTest, FileNamesAndArguments) {
       {"host", L"C:\\x\\Vexo-Host\u0130.exe", false},  // a letter beyond ASCII
       {"host", L"C:\\x\\Vexo\u2010Host.exe", false},   // a Unicode hyphen
       {"Host", L"C:\\x\\Vexo-Host.exe", false},
-      {"manager", L"C:\\x\\Vexo-Server-Manager.exe", true},
       {"collector", L"C:\\x\\vexolink-collector-1.4.0.exe", true},
-      {"collector", L"C:\\x\\Vexolink-Collector-.exe", false},
       {"collector", L"C:\\x\\Vexolink-Collector-\u0661.exe", false},
   };
   for (const auto& [role, path, matches] : names) {
@@ -70,8 +63,6 @@ TEST(RoleTest, FileNamesAndArguments) {
       {"host", "--managed", false},
       {"server", "--managed", true},
       {"server", "--managed --managed", false},
-      {"collector", "--start-collection", true},
-      {"manager", "--managed", false},
   };
   for (const auto& [role, line, allowed] : arguments) {
     EXPECT_EQ(RoleArgumentsAllowed(role, line), allowed) << role << " [" << line << "]";
