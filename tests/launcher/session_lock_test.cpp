@@ -21,11 +21,6 @@ std::uint32_t CurrentSessionId() {
   return session_id;
 }
 
-bool MutexExists(std::uint32_t session_id, SessionLockKind kind) {
-  return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session_id, kind).c_str()))
-      .valid();
-}
-
 TEST(AcquireSessionLockTest, NameTakenByAnotherKindOfObjectFails) {
   const UniqueHandle squatter(
       ::CreateEventW(nullptr, TRUE, FALSE,
@@ -35,48 +30,36 @@ TEST(AcquireSessionLockTest, NameTakenByAnotherKindOfObjectFails) {
             Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
 }
 
-// Replaces, while it lives, the address this test program imports for one function, so
-// ProcessIdToSessionId can report what Wine never does.
-class ImportPatch {
- public:
-  ImportPatch(const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const DWORD imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
-         imports != 0 && dll->Name != 0 && slot_ == nullptr; ++dll) {
-      auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->OriginalFirstThunk);
-      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->FirstThunk);
-      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-        const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-        if (!IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal) && std::strcmp(name->Name, function) == 0) {
-          slot_ = reinterpret_cast<void**>(&slots->u1.Function);
-        }
+// The import slot of `function` in this test program, which the launcher's code linked into it
+// calls through; null when there is none.
+void** ImportSlot(const char* function) {
+  auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
+       imports != 0 && dll->Name != 0; ++dll) {
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + dll->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (!IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal) && std::strcmp(name->Name, function) == 0) {
+        return reinterpret_cast<void**>(&slots->u1.Function);
       }
     }
-    original_ = slot_ != nullptr ? Write(replacement) : nullptr;
   }
-  ~ImportPatch() {
-    if (slot_ != nullptr) {
-      Write(original_);
-    }
-  }
-  bool applied() const { return slot_ != nullptr; }
+  return nullptr;
+}
 
- private:
-  void* Write(void* value) {
-    DWORD protection = 0;
-    ::VirtualProtect(slot_, sizeof value, PAGE_READWRITE, &protection);
-    void* const previous = std::exchange(*slot_, value);
-    ::VirtualProtect(slot_, sizeof value, protection, &protection);
-    return previous;
-  }
-
-  void** slot_ = nullptr;
-  void* original_ = nullptr;
-};
+// Writes `value` into an import slot and returns what was there.
+void* ReplaceImport(void** slot, void* value) {
+  DWORD protection = 0;
+  ::VirtualProtect(slot, sizeof value, PAGE_READWRITE, &protection);
+  void* const previous = std::exchange(*slot, value);
+  ::VirtualProtect(slot, sizeof value, protection, &protection);
+  return previous;
+}
 
 BOOL WINAPI ReportSessionZero(DWORD, DWORD* session_id) {
   *session_id = 0;
@@ -88,19 +71,24 @@ BOOL WINAPI FailSessionQuery(DWORD, DWORD*) {
   return FALSE;
 }
 
+// ProcessIdToSessionId is made to report what Wine never does: the services' session 0, or a
+// failure. Either is refused before any mutex is made.
 TEST(AcquireSessionLockTest, ServicesSessionAndFailedQueryAreRefusedBeforeAnyMutex) {
   const std::uint32_t real_session = CurrentSessionId();
+  void** const slot = ImportSlot("ProcessIdToSessionId");
+  ASSERT_NE(slot, nullptr);
   for (auto* replacement : {&ReportSessionZero, &FailSessionQuery}) {
     for (SessionLockKind kind : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
       SessionLock lock;
-      std::wstring refusal;
-      {
-        const ImportPatch patch("ProcessIdToSessionId", reinterpret_cast<void*>(replacement));
-        ASSERT_TRUE(patch.applied());
-        refusal = RefusalOf([&] { lock = AcquireSessionLock(kind); });
-      }
+      void* const original = ReplaceImport(slot, reinterpret_cast<void*>(replacement));
+      const std::wstring refusal = RefusalOf([&] { lock = AcquireSessionLock(kind); });
+      ReplaceImport(slot, original);
       EXPECT_EQ(refusal, Refusal(error::kAccessDenied, message::kSessionUnknown));
-      EXPECT_FALSE(MutexExists(0, kind) || MutexExists(real_session, kind));
+      for (std::uint32_t session : {0u, real_session}) {
+        EXPECT_FALSE(
+            UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session, kind).c_str()))
+                .valid());
+      }
     }
   }
 }

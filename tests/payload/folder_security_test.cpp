@@ -1,6 +1,12 @@
-// The strict and relaxed folder rules against real descriptors converted from SDDL (the owner
-// rows name the trusted principals), and the rule applied to the security Wine reports for an
-// object nobody has secured.
+// Folder security and the payload files deployed into protected folders.
+//
+// The strict and relaxed folder rules run against real descriptors converted from SDDL (the
+// owner rows name the trusted principals), and against the security Wine reports for an object
+// nobody has secured. Payload files are deployed from an embedded resource of this test program.
+// Cases that need a trusted descriptor on disk run only in the emulated file security build,
+// where every test has a store of its own: run folders made with the run descriptor pass the
+// strict rule until tampered with, and Program Files seeded as Windows has it passes the relaxed
+// rule only.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,74 +14,98 @@
 #include <sddl.h>
 
 #include "common/error_codes.h"
+#include "common/path.h"
+#include "fs/chain_pin.h"
+#include "fs/file_identity.h"
 #include "fs/folder_security.h"
 #include "fs/messages.h"
+#include "fs/protected_folder.h"
+#include "fs/security_access.h"
+#include "payload/messages.h"
+#include "payload/payload_check.h"
+#include "payload/payload_file.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
-#include "tests/payload/known_descriptors.h"
+#include "tests/payload/other_opener.h"
 #include "tests/support/wine_driver.h"
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+#include "fs/emulated_security_store.h"
+#endif
+
+#define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+// The run folder's DACL as the launcher writes it; as Windows stores it on a folder, the Users
+// entry is split into its effective half and an inherit-only half with the generic rights.
+#define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
+#define SPLIT_BASE L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)"
 
 namespace vexo {
 namespace {
 
-#define SPLIT_BASE L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)"
+// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
+// inherit-only entries for what gets created inside.
+constexpr wchar_t kProgramFilesSddl[] =
+    L"O:" TI_SID L"G:" TI_SID L"D:PAI(A;;FA;;;" TI_SID L")(A;CIIO;GA;;;" TI_SID
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
+    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
-struct RuleCase {
-  const char* name;
-  const wchar_t* sddl;
-  bool strict_passes;
-  bool relaxed_passes;
-};
-
-const RuleCase kRuleCases[] = {
-    {"run folder descriptor", L"O:BAG:BAD:P" RUN_DACL, true, true},
-    {"same entries with mapped masks", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true,
-     true},
-    {"fourth entry: deny", L"O:BAG:BAD:P" RUN_DACL L"(D;;FA;;;WD)", false, true},
-    {"fourth entry: untrusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
-    {"fourth entry: trusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false, true},
-    {"owner TrustedInstaller", L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
-    {"owner LocalSystem", L"O:SYG:BAD:P" RUN_DACL, false, true},
-    {"owner Users", L"O:BUG:BAD:P" RUN_DACL, false, false},
-    {"owner missing", L"G:BAD:P" RUN_DACL, false, false},
-    {"DACL not protected", L"O:BAG:BAD:" RUN_DACL, false, true},
-    {"DACL missing", L"O:BAG:BA", false, false},
-    {"empty DACL", L"O:BAG:BAD:P", false, true},
-    {"LocalSystem twice", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false,
-     true},
-    {"Administrators without full access",
-     L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
-    {"Users with write", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false,
-     false},
-    {"Authenticated Users read and execute",
-     L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
-    {"Authenticated Users read, execute and append",
-     L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200AD;;;AU)", false, false},
-    {"Everyone generic write", L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
-    {"inherit-only entry", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)",
-     false, true},
-    // A folder created with the run folder descriptor, as Windows stores it: the Users entry
-    // split into its effective half and an inherit-only half with the generic rights.
-    {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true,
-     true},
-    {"split half with write", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
-    {"split half for Everyone", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
-    {"split half twice", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)",
-     false, true},
-    {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
-    {"Program Files", kProgramFilesSddl, false, true},
-};
+UniqueLocalMemory Descriptor(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                     &converted, nullptr))
+      << testing::PrintToString(std::wstring(sddl));
+  return UniqueLocalMemory(converted);
+}
 
 TEST(FolderRuleTest, StrictAndRelaxed) {
-  for (const RuleCase& c : kRuleCases) {
-    PSECURITY_DESCRIPTOR converted = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
-                                                                       &converted, nullptr))
+  const struct {
+    const char* name;
+    const wchar_t* sddl;
+    bool strict_passes;
+    bool relaxed_passes;
+  } cases[] = {
+      {"run folder descriptor", L"O:BAG:BAD:P" RUN_DACL, true, true},
+      {"same entries with mapped masks", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true,
+       true},
+      {"fourth entry: deny", L"O:BAG:BAD:P" RUN_DACL L"(D;;FA;;;WD)", false, true},
+      {"fourth entry: untrusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
+      {"fourth entry: trusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false,
+       true},
+      {"owner TrustedInstaller", L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
+      {"owner LocalSystem", L"O:SYG:BAD:P" RUN_DACL, false, true},
+      {"owner Users", L"O:BUG:BAD:P" RUN_DACL, false, false},
+      {"owner missing", L"G:BAD:P" RUN_DACL, false, false},
+      {"DACL not protected", L"O:BAG:BAD:" RUN_DACL, false, true},
+      {"DACL missing", L"O:BAG:BA", false, false},
+      {"empty DACL", L"O:BAG:BAD:P", false, true},
+      {"LocalSystem twice", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false,
+       true},
+      {"Administrators without full access",
+       L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
+      {"Users with write", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false,
+       false},
+      {"Authenticated Users read and execute",
+       L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
+      {"Authenticated Users read, execute and append",
+       L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200AD;;;AU)", false, false},
+      {"Everyone generic write", L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
+      {"inherit-only entry", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)",
+       false, true},
+      {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true,
+       true},
+      {"split half with write", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
+      {"split half for Everyone", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
+      {"split half twice", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)",
+       false, true},
+      {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
+      {"Program Files", kProgramFilesSddl, false, true},
+  };
+  for (const auto& c : cases) {
+    const UniqueLocalMemory descriptor = Descriptor(c.sddl);
+    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict), c.strict_passes)
         << c.name;
-    const UniqueLocalMemory descriptor(converted);
-    EXPECT_EQ(DescriptorPassesFolderRule(converted, FolderRule::kStrict), c.strict_passes)
-        << c.name;
-    EXPECT_EQ(DescriptorPassesFolderRule(converted, FolderRule::kRelaxed), c.relaxed_passes)
+    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kRelaxed), c.relaxed_passes)
         << c.name;
   }
 }
@@ -120,6 +150,183 @@ TEST(CheckFolderSecurityTest, UnsecuredOrUnreadableFolderIsRefused) {
     }
   }
 }
+
+const PayloadEntry kSample{101, L"sample.txt", VEXO_TEST_PAYLOAD_DIGEST};
+
+std::string ReadAll(const std::wstring& path) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string bytes(1 << 16, '\0');
+  DWORD read = 0;
+  ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  return bytes.substr(0, read);
+}
+
+void Write(const std::wstring& path, const std::string& bytes, DWORD disposition) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  ASSERT_TRUE(
+      ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+}
+
+std::string SampleBytes() {
+  const PayloadView view = LoadVerifiedResource(kSample);
+  return std::string(reinterpret_cast<const char*>(view.data), view.size);
+}
+
+// Every case runs with a store of its own, so tests never see each other's records.
+class SecuredFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_EMULATED_SECURITY_STORE", store_.path().c_str()));
+  }
+  std::wstring Deploy(PSECURITY_DESCRIPTOR descriptor) {
+    return RefusalOf([&] { DeployPayloadFile(scratch_.path(), kSample, descriptor); });
+  }
+  std::wstring Delete() {
+    return RefusalOf([&] { DeletePayloadFile(scratch_.path(), kSample); });
+  }
+
+  test::ScratchFolder store_;
+  test::ScratchFolder scratch_;
+  const std::wstring sample_ = JoinPath(scratch_.path(), kSample.relative_path);
+  const RunFolderDescriptor descriptor_ = ConvertRunFolderSddl();
+  const std::wstring unsafe_ = Refusal(error::kAccessDenied, message::kFolderSecurityUnsafe);
+};
+
+// A file already there is never overwritten; a new file refused by the strict rule while its
+// write handle is still open does not stay behind half-made.
+TEST_F(SecuredFileTest, DeploymentMakesOnlyNewTrustedFiles) {
+  Write(sample_, "somebody else's file", CREATE_NEW);
+  EXPECT_EQ(Deploy(descriptor_.get()), Refusal(ERROR_FILE_EXISTS, message::kPayloadFileNotNew));
+  EXPECT_EQ(ReadAll(sample_), "somebody else's file");
+  ASSERT_TRUE(::DeleteFileW(sample_.c_str()));
+  EXPECT_EQ(Deploy(Descriptor(L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;WD)").get()), unsafe_);
+  EXPECT_FALSE(PathExists(sample_));
+}
+
+TEST_F(SecuredFileTest, LinkedOrLongHeldFileIsKept) {
+  Write(sample_, SampleBytes(), CREATE_NEW);
+  const std::wstring link = JoinPath(scratch_.path(), L"link.txt");
+  ASSERT_TRUE(::CreateHardLinkW(link.c_str(), sample_.c_str(), nullptr));
+  EXPECT_EQ(Delete(), Refusal(error::kAccessDenied, message::kLinkedOrChangedPath));
+  ASSERT_TRUE(::DeleteFileW(link.c_str()));
+  const ULONGLONG start = ::GetTickCount64();
+  std::wstring held;
+  {
+    const FileHeldByOtherHandle holder(sample_, 7000);
+    ASSERT_TRUE(holder.held());
+    held = Delete();
+  }
+  EXPECT_EQ(held, Refusal(error::kSharingViolation, message::kFileNotOpenedForCleanup));
+  EXPECT_GE(::GetTickCount64() - start, kDeleteRetryLimitMs);
+  EXPECT_TRUE(PathExists(sample_));
+}
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+
+// Records `sddl` for `object` in the store, as the launcher's own creation does; tests use it
+// to tamper and to give Program Files what Windows gives it.
+void Record(HANDLE object, const wchar_t* sddl) {
+  emulated_security::RecordDescriptor(object, Descriptor(sddl).get());
+}
+
+// A deployed file is pinned while its handle lives, then deleted; one changed since is kept,
+// and one held briefly is deleted on a retry.
+TEST_F(SecuredFileTest, DeployedFileIsPinnedThenDeletedUnlessChanged) {
+  {
+    const UniqueHandle pinned = DeployPayloadFile(scratch_.path(), kSample, descriptor_.get());
+    EXPECT_EQ(ReadAll(sample_), SampleBytes());
+    EXPECT_EQ(TryWrite(sample_), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(::DeleteFileW(sample_.c_str()));
+  }
+  EXPECT_EQ(Delete(), L"");
+  EXPECT_FALSE(PathExists(sample_));
+
+  DeployPayloadFile(scratch_.path(), kSample, descriptor_.get()).reset();
+  const ULONGLONG start = ::GetTickCount64();
+  {
+    const FileHeldByOtherHandle holder(sample_, 2000);
+    ASSERT_TRUE(holder.held());
+    EXPECT_EQ(Delete(), L"");
+  }
+  EXPECT_LT(::GetTickCount64() - start, kDeleteRetryLimitMs);
+
+  DeployPayloadFile(scratch_.path(), kSample, descriptor_.get()).reset();
+  Write(sample_, "X", OPEN_EXISTING);
+  EXPECT_EQ(Delete(), Refusal(error::kInvalidData, message::kVersionMismatch));
+  std::string changed = SampleBytes();
+  changed[0] = 'X';
+  EXPECT_EQ(ReadAll(sample_), changed);
+}
+
+// A run folder and its asset folders made with the run descriptor pass the strict rule, stored
+// as Windows stores a folder's descriptor (the Users entry split in two halves); tampering with
+// one is caught in that one.
+TEST_F(SecuredFileTest, RunFoldersPassStrictUntilTampered) {
+  const std::wstring run = JoinPath(scratch_.path(), NewRunId());
+  const std::wstring assets = JoinPath(run, L"assets");
+  const auto create = [&](const std::wstring& path) {
+    return OpenProtectedFolder(path, descriptor_.get(), ExistingFolder::kRefuse);
+  };
+  const UniqueHandle run_handle = create(run);
+  const UniqueHandle assets_handle = create(assets);
+  const UniqueHandle fonts = create(JoinPath(assets, L"fonts"));
+  UniqueLocalMemory recorded;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_EQ(ReadObjectSecurity(run_handle.get(), recorded), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(recorded.get(), &present, &dacl, &defaulted));
+  EXPECT_EQ(dacl->AceCount, 4u);
+  for (const wchar_t* tampered : {L"O:BAG:BAD:P" RUN_DACL L"(A;;0x1200a9;;;AU)",  // added entry
+                                  L"O:BAG:BAD:" RUN_DACL,                         // unprotected
+                                  L"O:SYG:BAD:P" RUN_DACL}) {                     // other owner
+    Record(assets_handle.get(), tampered);
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(run_handle.get(), FolderRule::kStrict); }), L"");
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(fonts.get(), FolderRule::kStrict); }), L"");
+    EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(assets_handle.get(), FolderRule::kStrict); }),
+              unsafe_);
+    EXPECT_EQ(RefusalOf([&] { OpenProtectedFolder(assets, nullptr, ExistingFolder::kReuse); }),
+              unsafe_);
+  }
+}
+
+// A run folder is never taken over, but can be opened again; one holding an unknown file is
+// kept until it is empty; one nobody recorded keeps Wine's answer (the user as owner).
+TEST_F(SecuredFileTest, ExistingUnknownAndUnrecordedFolders) {
+  const std::wstring run = JoinPath(scratch_.path(), NewRunId());
+  OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse).reset();
+  EXPECT_EQ(
+      RefusalOf([&] { OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kRefuse); }),
+      Refusal(error::kAlreadyExists, message::kProtectedFolderNotNew));
+  EXPECT_TRUE(OpenProtectedFolder(run, descriptor_.get(), ExistingFolder::kReuse));
+  const std::wstring unknown = JoinPath(run, L"unknown.txt");
+  Write(unknown, "", CREATE_NEW);
+  EXPECT_NE(RefusalOf([&] { DeleteProtectedFolder(run); }).find(message::kTemporaryFilesNotCleaned),
+            std::wstring::npos);
+  EXPECT_TRUE(PathExists(unknown));
+  ASSERT_TRUE(::DeleteFileW(unknown.c_str()));
+  DeleteProtectedFolder(run);
+  EXPECT_FALSE(PathExists(run));
+  ASSERT_TRUE(::CreateDirectoryW(run.c_str(), nullptr));
+  EXPECT_EQ(RefusalOf([&] { OpenProtectedFolder(run, nullptr, ExistingFolder::kReuse); }), unsafe_);
+}
+
+TEST_F(SecuredFileTest, SeededProgramFilesPassesRelaxedOnly) {
+  const std::wstring program_files = GetProgramFilesFolder();
+  const UniqueHandle folder(::CreateFileW(program_files.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Record(folder.get(), kProgramFilesSddl);
+  const DirectoryChainPin pin = PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
+  ASSERT_EQ(pin.size(), 1u);
+  EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(pin.handle(0), FolderRule::kStrict); }), unsafe_);
+}
+
+#endif  // VEXO_EMULATED_FILE_SECURITY
 
 }  // namespace
 }  // namespace vexo

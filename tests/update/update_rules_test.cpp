@@ -1,18 +1,29 @@
-// Envelope and payload rules of the update manifest, with an accepting signature check and a
-// fixed clock, so each rule is reached on its own: one accepted and one refused row at each
-// edge. Each row changes the text of one valid manifest, so it can hold any form a hostile
-// server could send. Grammars shared by several fields (the integer form, the version) are
-// tested once; what every accepted manifest promises is also asserted by the fuzz target.
+// The update's portable rules: the manifest's envelope and payload, the version grammar and
+// order, the role table, lower-case hex and the x64 executable header.
+//
+// Manifest rows run with an accepting signature check and a fixed clock, so each rule is reached
+// on its own: one accepted and one refused row at each edge. Each row changes the text of one
+// valid manifest, so it can hold any form a hostile server could send. Grammars shared by several
+// fields (the integer form, the version) are tested once. The fuzz targets check the ASCII
+// grammars against regular expressions and what every accepted manifest promises; these rows name
+// the edges, and what the fuzzers leave out: text beyond ASCII.
 #include <gtest/gtest.h>
 
+#include <compare>
+#include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "common/hex.h"
+#include "update/executable_header.h"
 #include "update/manifest.h"
+#include "update/role.h"
 #include "update/update_error.h"
+#include "update/version.h"
 
 namespace vexo {
 namespace {
@@ -222,6 +233,115 @@ TEST(ManifestRulesTest, ClockIsReadForEachTimeCheck) {
     FakeSystem system;
     system.clock = c.clock;
     EXPECT_EQ(system.Verify(c.text), Outcome::kRefused) << c.name;
+  }
+}
+
+TEST(VersionTest, GrammarAndOrder) {
+  // Valid: the largest version; refused: a leading zero, six digits, two parts, an Arabic-Indic
+  // digit, a NUL after a valid text.
+  const std::pair<std::string, bool> texts[] = {
+      {"99999.99999.99999", true}, {"01.2.3", false},
+      {"100000.0.0", false},       {"1.2", false},
+      {"\xd9\xa1.2.3", false},     {std::string("1.2.3\0", 6), false}};
+  for (const auto& [text, valid] : texts) {
+    try {
+      EXPECT_EQ(VersionText(ParseVersion(text)), text);
+      EXPECT_TRUE(valid) << testing::PrintToString(text);
+    } catch (const std::runtime_error& error) {
+      EXPECT_FALSE(valid) << testing::PrintToString(text);
+      EXPECT_STREQ(error.what(), kUpdateValidationFailed);
+    }
+  }
+  // Numbers, not text: each pair in order, lower first.
+  for (const auto& [lower, higher] : {std::pair{"0.2.1", "0.2.10"}, {"0.9.99999", "0.10.0"}}) {
+    EXPECT_EQ(CompareVersions(ParseVersion(lower), ParseVersion(higher)),
+              std::strong_ordering::less);
+    EXPECT_EQ(CompareVersions(ParseVersion(higher), ParseVersion(lower)),
+              std::strong_ordering::greater);
+  }
+  EXPECT_EQ(CompareVersions(ParseVersion("0.2.1"), ParseVersion("0.2.1")),
+            std::strong_ordering::equal);
+}
+
+TEST(RoleTest, FileNamesAndArguments) {
+  const std::tuple<const char*, const wchar_t*, bool> names[] = {
+      {"host", L"C:\\x\\vExO-hOsT.ExE", true},
+      {"host", L"C:\\x/Vexo-Host.exe", true},
+      {"host", L"C:\\x\\Vexo-Host (1).exe", false},
+      {"host", L"C:\\Vexo-Host.exe\\other.exe", false},
+      {"host", L"C:\\x\\Vexo-Host\u0130.exe", false},  // a letter beyond ASCII
+      {"host", L"C:\\x\\Vexo\u2010Host.exe", false},   // a Unicode hyphen
+      {"Host", L"C:\\x\\Vexo-Host.exe", false},
+      {"collector", L"C:\\x\\vexolink-collector-1.4.0.exe", true},
+      {"collector", L"C:\\x\\Vexolink-Collector-\u0661.exe", false},
+  };
+  for (const auto& [role, path, matches] : names) {
+    EXPECT_EQ(ExecutableMatchesRole(role, path), matches)
+        << role << " " << testing::PrintToString(std::wstring(path));
+  }
+  const std::tuple<const char*, const char*, bool> arguments[] = {
+      {"host", "", true},
+      {"host", "--managed", false},
+      {"server", "--managed", true},
+      {"server", "--managed --managed", false},
+  };
+  for (const auto& [role, line, allowed] : arguments) {
+    EXPECT_EQ(RoleArgumentsAllowed(role, line), allowed) << role << " [" << line << "]";
+  }
+}
+
+TEST(HexTest, DecodeLowerHex) {
+  EXPECT_EQ(ToLowerHex(DecodeLowerHex("0a1bff")), "0a1bff");
+  // Empty, odd length, upper case, not a digit, a NUL inside.
+  using namespace std::string_literals;
+  for (const std::string& text : {""s, "0"s, "0A"s, "0g"s, "0\0"s}) {
+    EXPECT_THROW(DecodeLowerHex(text), std::runtime_error) << testing::PrintToString(text);
+  }
+}
+
+// A minimal image of `size` bytes with the given header fields, and whether it is accepted.
+struct ImageCase {
+  std::size_t size;
+  std::uint32_t pe_offset;
+  std::uint16_t machine;
+  std::uint16_t magic;
+  std::uint16_t characteristics;
+  const char* signatures;  // the two letters of MZ, then the two of PE
+  bool accepted;
+};
+
+TEST(ExecutableHeaderTest, Cases) {
+  const ImageCase cases[] = {
+      {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", true},
+      {65535, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", false},         // one byte short
+      {65536, 0x80, 0x014c, 0x010B, 0x0102, "MZPE", false},         // 32-bit
+      {65536, 0x80, 0x8664, 0x010B, 0x0022, "MZPE", false},         // PE32 magic on x64
+      {65536, 0x80, 0xAA64, 0x020B, 0x0022, "MZPE", false},         // ARM64
+      {65536, 0x80, 0x8664, 0x020B, 0x2022, "MZPE", false},         // DLL
+      {65536, 0x80, 0x8664, 0x020B, 0x0020, "MZPE", false},         // not executable
+      {65536, 65536 - 113, 0x8664, 0x020B, 0x0022, "MZPE", true},   // header at the last place
+      {65536, 65536 - 112, 0x8664, 0x020B, 0x0022, "MZPE", false},  // one byte too far
+      {65536, 0xFFFFFFF0u, 0x8664, 0x020B, 0x0022, "MZPE", false},  // offset near 2^32
+      {65536, 0x80, 0x8664, 0x020B, 0x0022, "ZMPE", false},
+      {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPX", false},
+      {0, 0, 0, 0, 0, "", false},  // empty
+  };
+  for (const ImageCase& c : cases) {
+    std::vector<std::uint8_t> image(c.size, 0);
+    if (c.size != 0) {
+      std::memcpy(image.data(), c.signatures, 2);
+      std::memcpy(&image[60], &c.pe_offset, 4);  // the build machine is little-endian
+    }
+    if (std::uint64_t{c.pe_offset} + 26 < c.size) {
+      std::memcpy(&image[c.pe_offset], c.signatures + 2, 2);
+      std::memcpy(&image[c.pe_offset + 4], &c.machine, 2);
+      std::memcpy(&image[c.pe_offset + 22], &c.characteristics, 2);
+      std::memcpy(&image[c.pe_offset + 24], &c.magic, 2);
+    }
+    EXPECT_EQ(IsWindowsX64Executable(image), c.accepted) << c.pe_offset << " " << c.machine;
+    if (!c.accepted) {
+      EXPECT_THROW(CheckWindowsX64Executable(image), std::runtime_error);
+    }
   }
 }
 
