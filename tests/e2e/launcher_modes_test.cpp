@@ -5,17 +5,15 @@
 // outside as 87 without a window.
 #include <gtest/gtest.h>
 
+#include "deploy/messages.h"
+#include "launcher/messages.h"
+#include "payload/messages.h"
 #include "tests/e2e/launcher_test_support.h"
 
 namespace vexo::test {
 namespace {
 
 constexpr wchar_t kRunId[] = L"0123456789abcdef0123456789abcdef";
-constexpr wchar_t kMismatch[] =
-    L"내장 파일이 현재 실행 파일의 버전과 일치하지 않아 실행 또는 정리하지 않습니다.";
-constexpr wchar_t kApprovalRequired[] = L"Windows 관리자 승인이 필요합니다.";
-constexpr wchar_t kNoDeployment[] =
-    L"이 실행 파일에는 아직 Host 배포 기능이 포함되어 있지 않습니다.";
 
 enum class Damage { kNone, kRemove, kFlip };
 
@@ -34,20 +32,24 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
   const auto limited = TokenKind::kLimited;
   const std::vector<std::wstring> verify = {L"--verify-payload"};
   const std::vector<std::wstring> elevated = {L"--portable-elevated"};
+  const std::vector<std::wstring> cleanup_elevated = {L"--cleanup-elevated", kRunId};
+  const wchar_t* const approval = message::kAdministratorApprovalRequired;
+  // The payload as built; the Host and the last file removed; the first and a last byte
+  // changed; damage met at a normal start; a missing run id and an unknown switch; the elevated
+  // switches without rights. The deployment is not part of this build yet: the elevated start
+  // says so plainly and never reports a run that did not happen.
   const ModeCase cases[] = {
-      {verify, full, Damage::kNone, 0, 0, nullptr, 0},                  // payload as built
-      {verify, full, Damage::kRemove, 101, 0, nullptr, 1812},           // the Host removed
-      {verify, full, Damage::kRemove, 108, 0, nullptr, 1812},           // the last file removed
-      {verify, full, Damage::kFlip, 101, 0, nullptr, 13},               // the first byte changed
-      {verify, full, Damage::kFlip, 107, kLastByte, nullptr, 13},       // a last byte changed
-      {{}, full, Damage::kFlip, 104, 10, kMismatch, 13},                // damaged at a normal start
-      {{L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},         // no run id
-      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},  // unknown switch
-      {elevated, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
-      {{L"--cleanup-elevated", kRunId}, limited, Damage::kNone, 0, 0, kApprovalRequired, 5},
-      // The deployment is not part of this build yet: the elevated start says so plainly and
-      // never reports a run that did not happen.
-      {elevated, full, Damage::kNone, 0, 0, kNoDeployment, ERROR_CALL_NOT_IMPLEMENTED},
+      {verify, full, Damage::kNone, 0, 0, nullptr, 0},
+      {verify, full, Damage::kRemove, 101, 0, nullptr, 1812},
+      {verify, full, Damage::kRemove, 108, 0, nullptr, 1812},
+      {verify, full, Damage::kFlip, 101, 0, nullptr, 13},
+      {verify, full, Damage::kFlip, 107, kLastByte, nullptr, 13},
+      {{}, full, Damage::kFlip, 104, 10, message::kVersionMismatch, 13},
+      {{L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},
+      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},
+      {elevated, limited, Damage::kNone, 0, 0, approval, 5},
+      {cleanup_elevated, limited, Damage::kNone, 0, 0, approval, 5},
+      {elevated, full, Damage::kNone, 0, 0, message::kDeploymentNotInThisBuild, 120},
   };
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments) + " resource " + std::to_string(c.resource));
@@ -72,7 +74,8 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
 TEST(BoxReaderTest, BoxOtherThanScriptedIsReported) {
   const LauncherCopy launcher(L"reader");
   const ScriptedRun run = launcher.Run(
-      {L"--portable-elevated"}, BoxScript().ExpectOk(BoxIcon::kInformation, kApprovalRequired),
+      {L"--portable-elevated"},
+      BoxScript().ExpectOk(BoxIcon::kInformation, message::kAdministratorApprovalRequired),
       TokenKind::kLimited);
   ASSERT_EQ(run.violations.size(), 1u);
   EXPECT_NE(run.violations[0].find("box 1: icon=error buttons=ok text=\""), std::string::npos)
