@@ -41,15 +41,13 @@ def der_from_p1363(signature_hex):
 class ToolTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
         os.umask(0o000)  # the private key must still come out readable by its owner only
         result = run("keygen", "--private-key", self.path("key.pem"),
                      "--public-key", self.path("key.pub"))
         os.umask(0o022)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.public_hex = result.stdout.strip()
-
-    def tearDown(self):
-        self.dir.cleanup()
 
     def path(self, name):
         return os.path.join(self.dir.name, name)
@@ -90,19 +88,20 @@ class ToolTest(unittest.TestCase):
         self.assertFalse(self.openssl_verifies(payload + b" ", envelope["signature"]))
 
     def test_publish(self):
+        """The largest program and validity, the default validity and the highest sequence."""
         for role, days, size in [("host", None, 65536), ("collector", "180", 67108864)]:
             image = pe_image(size)
-            extra = ["--valid-days", days] if days else []
             before = int(time.time())
             result = run("publish", "--private-key", self.path("key.pem"), "--program",
                          self.write("p.exe", image), "--out", self.path(role), "--version",
-                         "0.2.2", "--sequence", "9007199254740991", "--role", role, *extra)
+                         "0.2.2", "--sequence", "9007199254740991", "--role", role,
+                         *(["--valid-days", days] if days else []))
             self.assertEqual(result.returncode, 0, result.stderr)
             digest = hashlib.sha256(image).hexdigest()
-            root = self.path(role) + "/api/program-updates/v1/"
-            with open(root + "files/" + digest + ".exe", "rb") as f:
+            path = "/api/program-updates/v1/files/" + digest + ".exe"
+            with open(self.path(role) + path, "rb") as f:
                 self.assertEqual(f.read(), image)
-            with open(root + "manifest/" + role, "rb") as f:
+            with open(self.path(role) + "/api/program-updates/v1/manifest/" + role, "rb") as f:
                 envelope = json.loads(f.read())
             self.assertTrue(self.openssl_verifies(envelope["payload"].encode(),
                                                   envelope["signature"]))
@@ -113,8 +112,7 @@ class ToolTest(unittest.TestCase):
             self.assertEqual(payload, {
                 "schema": 1, "brand": "vexolink", "role": role, "platform": "windows-x64",
                 "channel": "stable", "version": "0.2.2", "sequence": 9007199254740991,
-                "file": {"sha256": digest, "bytes": size,
-                         "path": "/api/program-updates/v1/files/" + digest + ".exe"}})
+                "file": {"sha256": digest, "bytes": size, "path": path}})
 
     def test_refusals(self):
         """One row per reason; the program, version and sequence grammars are the launcher's
