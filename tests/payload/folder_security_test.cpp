@@ -13,6 +13,8 @@
 
 #include <sddl.h>
 
+#include <tuple>
+
 #include "common/error_codes.h"
 #include "common/path.h"
 #include "fs/chain_pin.h"
@@ -59,54 +61,65 @@ UniqueLocalMemory Descriptor(const wchar_t* sddl) {
 }
 
 TEST(FolderRuleTest, StrictAndRelaxed) {
-  const struct {
-    const char* name;
-    const wchar_t* sddl;
-    bool strict_passes;
-    bool relaxed_passes;
-  } cases[] = {
-      {"run folder descriptor", L"O:BAG:BAD:P" RUN_DACL, true, true},
-      {"same entries with mapped masks", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true,
-       true},
-      {"fourth entry: deny", L"O:BAG:BAD:P" RUN_DACL L"(D;;FA;;;WD)", false, true},
-      {"fourth entry: untrusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
-      {"fourth entry: trusted write", L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false,
-       true},
-      {"owner TrustedInstaller", L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
-      {"owner LocalSystem", L"O:SYG:BAD:P" RUN_DACL, false, true},
-      {"owner Users", L"O:BUG:BAD:P" RUN_DACL, false, false},
-      {"owner missing", L"G:BAD:P" RUN_DACL, false, false},
-      {"DACL not protected", L"O:BAG:BAD:" RUN_DACL, false, true},
-      {"DACL missing", L"O:BAG:BA", false, false},
-      {"empty DACL", L"O:BAG:BAD:P", false, true},
-      {"LocalSystem twice", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false,
-       true},
-      {"Administrators without full access",
-       L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
-      {"Users with write", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false,
-       false},
-      {"Authenticated Users read and execute",
-       L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
-      {"Authenticated Users read, execute and append",
-       L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200AD;;;AU)", false, false},
-      {"Everyone generic write", L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
-      {"inherit-only entry", L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)",
-       false, true},
-      {"Users entry split on a folder", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true,
-       true},
-      {"split half with write", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
-      {"split half for Everyone", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
-      {"split half twice", L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)",
-       false, true},
-      {"inherit-only untrusted write", L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
-      {"Program Files", kProgramFilesSddl, false, true},
+  // Rows: the descriptor, whether the strict rule passes it, whether the relaxed rule does.
+  const std::tuple<const wchar_t*, bool, bool> cases[] = {
+      // run folder descriptor
+      {L"O:BAG:BAD:P" RUN_DACL, true, true},
+      // same entries with mapped masks
+      {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true, true},
+      // fourth entry: deny
+      {L"O:BAG:BAD:P" RUN_DACL L"(D;;FA;;;WD)", false, true},
+      // fourth entry: untrusted write
+      {L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
+      // fourth entry: trusted write
+      {L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false, true},
+      // owner TrustedInstaller
+      {L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
+      // owner LocalSystem
+      {L"O:SYG:BAD:P" RUN_DACL, false, true},
+      // owner Users
+      {L"O:BUG:BAD:P" RUN_DACL, false, false},
+      // owner missing
+      {L"G:BAD:P" RUN_DACL, false, false},
+      // DACL not protected
+      {L"O:BAG:BAD:" RUN_DACL, false, true},
+      // DACL missing
+      {L"O:BAG:BA", false, false},
+      // empty DACL
+      {L"O:BAG:BAD:P", false, true},
+      // LocalSystem twice
+      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false, true},
+      // Administrators without full access
+      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
+      // Users with write
+      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false, false},
+      // Authenticated Users read and execute
+      {L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
+      // Authenticated Users read, execute and append
+      {L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200AD;;;AU)", false, false},
+      // Everyone generic write
+      {L"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", false, false},
+      // inherit-only entry
+      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GRGX;;;BU)", false, true},
+      // Users entry split on a folder
+      {L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)", true, true},
+      // split half with write
+      {L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGXGW;;;BU)", false, true},
+      // split half for Everyone
+      {L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;WD)", false, true},
+      // split half twice
+      {L"O:BAG:BAD:P" SPLIT_BASE L"(A;OICIIO;GRGX;;;BU)(A;OICIIO;GRGX;;;BU)", false, true},
+      // inherit-only untrusted write
+      {L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;GA;;;WD)", false, true},
+      // Program Files
+      {kProgramFilesSddl, false, true},
   };
-  for (const auto& c : cases) {
-    const UniqueLocalMemory descriptor = Descriptor(c.sddl);
-    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict), c.strict_passes)
-        << c.name;
-    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kRelaxed), c.relaxed_passes)
-        << c.name;
+  for (const auto& [sddl, strict_passes, relaxed_passes] : cases) {
+    const UniqueLocalMemory descriptor = Descriptor(sddl);
+    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kStrict), strict_passes)
+        << testing::PrintToString(std::wstring(sddl));
+    EXPECT_EQ(DescriptorPassesFolderRule(descriptor.get(), FolderRule::kRelaxed), relaxed_passes)
+        << testing::PrintToString(std::wstring(sddl));
   }
 }
 

@@ -1,7 +1,6 @@
 #include "tests/support/wine_driver.h"
 
 #include <algorithm>
-#include <array>
 
 namespace vexo::test {
 namespace {
@@ -9,6 +8,7 @@ namespace {
 constexpr DWORD kTerminateWaitMs = 10000;
 constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile window
 constexpr int kBoxTextControlId = 0xFFFF;
+constexpr std::uint64_t kAnswered = UINT64_MAX;  // in place of the tick a box was first seen
 
 constexpr std::pair<int, const char*> kButtonNames[] = {{IDOK, "ok"},
                                                         {IDCANCEL, "cancel"},
@@ -60,13 +60,6 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-bool IsVisibleOfClass(HWND window, const wchar_t* class_name) {
-  std::array<wchar_t, 16> name{};
-  return (::GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
-         ::GetClassNameW(window, name.data(), static_cast<int>(name.size())) > 0 &&
-         std::wstring_view(name.data()) == class_name;
-}
-
 // Reads a box the hook has marked ready or that had its grace; its icon is known only then.
 // Wine builds a box from a template with every button and destroys the unused ones; only
 // visible buttons count, in case a system keeps hidden ones.
@@ -83,15 +76,11 @@ ObservedBox ReadBox(HWND window, bool ready) {
     const auto icon = reinterpret_cast<std::uintptr_t>(::GetPropW(window, kBoxIconProperty));
     box.icon = static_cast<BoxIcon>(std::min(icon, static_cast<std::uintptr_t>(BoxIcon::kOther)));
   }
-  ::EnumChildWindows(
-      window,
-      [](HWND control, LPARAM buttons) -> BOOL {
-        if (IsVisibleOfClass(control, L"Button")) {
-          reinterpret_cast<std::vector<int>*>(buttons)->push_back(::GetDlgCtrlID(control));
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&box.buttons));
+  for (HWND button = nullptr; (button = ::FindWindowExW(window, button, L"Button", nullptr));) {
+    if (::IsWindowVisible(button)) {
+      box.buttons.push_back(::GetDlgCtrlID(button));
+    }
+  }
   return box;
 }
 
@@ -236,33 +225,28 @@ BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
 
 void BoxResponder::Poll() {
   std::vector<HWND> boxes;
-  ::EnumWindows(
-      [](HWND window, LPARAM found) -> BOOL {
-        if (IsVisibleOfClass(window, kDialogClass) && WindowText(window) == kProductBoxCaption) {
-          reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&boxes));
+  for (HWND box = nullptr;
+       (box = ::FindWindowExW(nullptr, box, kDialogClass, kProductBoxCaption)) != nullptr;) {
+    if (::IsWindowVisible(box)) {
+      boxes.push_back(box);
+    }
+  }
   // Forget boxes that are gone, so a window handle handed out again later is a new box.
-  const auto gone = [&](HWND window) {
-    return std::find(boxes.begin(), boxes.end(), window) == boxes.end();
-  };
-  std::erase_if(answered_, gone);
-  std::erase_if(first_seen_, [&](const auto& entry) { return gone(entry.first); });
+  std::erase_if(first_seen_, [&](const auto& entry) {
+    return std::find(boxes.begin(), boxes.end(), entry.first) == boxes.end();
+  });
   const std::uint64_t now = ::GetTickCount64();
   for (const HWND window : boxes) {
-    const std::uint64_t seen = first_seen_.try_emplace(window, now).first->second;
+    std::uint64_t& seen = first_seen_.try_emplace(window, now).first->second;
     const bool ready = ::GetPropW(window, kBoxReadyProperty) != nullptr;
-    if (std::find(answered_.begin(), answered_.end(), window) != answered_.end() ||
-        (!ready && now - seen < kBoxReadyGraceMs)) {
+    if (seen == kAnswered || (!ready && now - seen < kBoxReadyGraceMs)) {
       continue;  // answered, or still setting up
     }
     const ObservedBox box = ReadBox(window, ready);
     const int id = ::IsWindow(window) ? answer_(box) : kAnswerLater;
     if (id != kAnswerLater) {
       AnswerBox(box, id);
-      answered_.push_back(window);
+      seen = kAnswered;
     }
   }
 }

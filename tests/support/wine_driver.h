@@ -139,8 +139,7 @@ class BoxResponder {
   UniqueModule module_;
   UniqueResource<NullableTraits<HHOOK, &::UnhookWindowsHookEx>> hook_;
   Answer answer_;
-  std::map<HWND, std::uint64_t> first_seen_;  // boxes up, by tick of first sight
-  std::vector<HWND> answered_;
+  std::map<HWND, std::uint64_t> first_seen_;  // boxes up: tick of first sight, or answered
 };
 
 struct ExpectedBox {

@@ -128,22 +128,18 @@ TEST(ManifestRulesTest, Envelope) {
     Outcome expected;
   } cases[] = {
       {"16384 bytes", padded(kManifest, 16384), Outcome::kAccepted},
-      {"16385 bytes", padded(kManifest, 16385), Outcome::kRefused},
-      {"16385 bytes, refused before parsing", padded("x" + kManifest, 16385), Outcome::kRefused},
+      {"16385 bytes, refused before any parsing", padded("x" + kManifest, 16385),
+       Outcome::kRefused},
       {"payload of 8191 bytes", Envelope(padded(kPayload, 8191), kSignature), Outcome::kAccepted},
       {"payload of 8192 bytes", Envelope(padded(kPayload, 8192), kSignature), Outcome::kRefused},
       {"fourth member", Replaced(kManifest, "{", R"({"comment":"hi",)"), Outcome::kRefused},
       {"keyId other", Replaced(kManifest, "2026-01", "2025-01"), Outcome::kRefused},
       {"keyId twice", Replaced(kManifest, "{", R"({"keyId":"x",)"), Outcome::kRefused},
-      {"payload an object", Replaced(kManifest, nlohmann::json(kPayload).dump(), kPayload),
-       Outcome::kJsonError},
       {"signature upper case", Envelope(kPayload, std::string(128, 'A')), Outcome::kRefused},
-      {"signature 127 digits", Envelope(kPayload, std::string(127, 'a')), Outcome::kRefused},
       {"signature DER", Envelope(kPayload, "3045022100" + std::string(134, 'a')),
        Outcome::kRefused},
       {"array", "[" + kManifest + "]", Outcome::kRefused},
       {"second value", kManifest + kManifest, Outcome::kJsonError},
-      {"invalid UTF-8", Replaced(kManifest, "vexo-", "\xff-"), Outcome::kJsonError},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FakeSystem().Verify(c.text), c.expected) << c.name;
