@@ -55,10 +55,7 @@ int RunCommand(const Arguments& args) {
   if (i + 1 >= args.size() || args[i] != L"--") {
     throw UsageError("run needs -- and a program");
   }
-  start.program.resize(MAX_PATH * 4);
-  start.program.resize(::GetFullPathNameW(args[i + 1].c_str(),
-                                          static_cast<DWORD>(start.program.size()),
-                                          start.program.data(), nullptr));
+  start.program = args[i + 1];
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
   // An empty script: every box is reported, and dismissed.
