@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/error_codes.h"
 #include "common/messages.h"
@@ -125,49 +124,38 @@ TEST(PinFolderChainTest, EveryLevelBelowTheRootInOrderOrARefusal) {
             Refusal(error::kAccessDenied, message::kFolderSecurityUnsafe));
 }
 
-constexpr char kVexoDigest[] = "008defc4b908fa2e2485d921f7456162469b0830c2cc63f0f5db08740ac04ad0";
 // 65,537 bytes 'v': one read chunk and one byte more.
 constexpr char kChunkAndOneDigest[] =
     "b3d4a80ef226c60808b1513ab3a1217ab0b0fbfa4154410a681796b2d6a64718";
 
+// The file is hashed from its start whatever its position, in chunks, and left rewound once it
+// matches.
 // Compiled-in digests compare without regard to letter case; one that is not 64 hex digits is
-// malformed.
-TEST(FinishAndCompareDigestTest, Table) {
-  const std::wstring malformed = Refusal(error::kInvalidData, message::kDigestInfoInvalid);
-  const struct {
-    const char* bytes;
-    const char* digest;
-    std::wstring refusal;
-  } cases[] = {
-      {"vexo", kVexoDigest, L""},
-      {"vexo", "008DEFC4B908FA2E2485D921F7456162469B0830C2CC63F0F5DB08740AC04AD0", L""},
-      {"vexo", "008defc4b908fa2e2485d921f7456162469b0830c2cc63f0f5db08740ac04ad", malformed},
-      {"vexo", nullptr, malformed},
-      {"vexO", kVexoDigest, Refusal(error::kInvalidData, message::kVersionMismatch)},
-  };
-  for (const auto& c : cases) {
-    Sha256Hasher hasher = NewPayloadHasher();
-    hasher.Add(std::span(reinterpret_cast<const std::uint8_t*>(c.bytes), std::strlen(c.bytes)));
-    EXPECT_EQ(RefusalOf([&] { FinishAndCompareDigest(hasher, c.digest); }), c.refusal) << c.bytes;
-  }
-}
-
-// The file is hashed from its start whatever its position, in chunks, and left rewound; a
-// handle that cannot read says so.
+// malformed; a handle that cannot read says so.
 TEST(VerifyFileDigestTest, HashesTheWholeFileAndRewinds) {
   const test::ScratchFolder scratch;
   const UniqueHandle file = Open(scratch.Join(L"f.bin"), CREATE_NEW);
   const std::string content(65537, 'v');
   DWORD written = 0;
   ASSERT_TRUE(::WriteFile(file.get(), content.data(), 65537, &written, nullptr));
-  VerifyFileDigest(file.get(), kChunkAndOneDigest);
+  const std::wstring malformed = Refusal(error::kInvalidData, message::kDigestInfoInvalid);
+  // Refused first, so every row starts where the last one left the file.
+  const std::pair<const char*, std::wstring> cases[] = {
+      {"b3d4a80ef226c60808b1513ab3a1217ab0b0fbfa4154410a681796b2d6a6471", malformed},
+      {nullptr, malformed},
+      {"b3d4a80ef226c60808b1513ab3a1217ab0b0fbfa4154410a681796b2d6a64719",
+       Refusal(error::kInvalidData, message::kVersionMismatch)},
+      {kChunkAndOneDigest, L""},
+      {"B3D4A80EF226C60808B1513AB3A1217AB0B0FBFA4154410A681796B2D6A64718", L""},
+  };
+  for (const auto& [digest, refusal] : cases) {
+    EXPECT_EQ(RefusalOf([&] { VerifyFileDigest(file.get(), digest); }), refusal);
+  }
   EXPECT_EQ(::SetFilePointer(file.get(), 0, nullptr, FILE_CURRENT), 0u);
-  EXPECT_EQ(RefusalOf([&] { VerifyFileDigest(file.get(), kVexoDigest); }),
-            Refusal(error::kInvalidData, message::kVersionMismatch));
   const UniqueHandle write_only(::CreateFileW(scratch.Join(L"f.bin").c_str(), GENERIC_WRITE,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  EXPECT_EQ(RefusalOf([&] { VerifyFileDigest(write_only.get(), kVexoDigest); }),
+  EXPECT_EQ(RefusalOf([&] { VerifyFileDigest(write_only.get(), kChunkAndOneDigest); }),
             Refusal(ERROR_ACCESS_DENIED, message::kVerifiedFileReadFailed));
 }
 
