@@ -152,10 +152,7 @@ class ToolTest(unittest.TestCase):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.path("out")))
-        for command in ["keygen", "sign", "publish"]:
-            result = run(command, "--help")
-            self.assertEqual(result.returncode, 0)
-            self.assertIn("usage: vexo-update " + command, result.stdout)
+        self.assertIn("usage: vexo-update publish", run("publish", "--help").stdout)
 
 
 if __name__ == "__main__":
