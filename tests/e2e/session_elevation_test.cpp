@@ -1,6 +1,6 @@
-// The real launcher under Wine: one launcher per session, a running Host or a held lock at a
-// normal start, the cleanup confirmation, and the hand-over to the instance started through
-// "runas".
+// The real launcher under Wine: a running Host or a held lock at a normal start, the cleanup
+// confirmation, and the hand-over to the instance started through "runas" while other launchers
+// of the session start at once.
 //
 // Wine starts a "runas" program with the caller's own token, so from a limited start the
 // re-started instance has no rights either: it shows its own refusal and ends with 5, which
@@ -15,7 +15,6 @@
 
 #include <cstring>
 #include <map>
-#include <set>
 
 #include "common/path.h"
 #include "common/product.h"
@@ -98,52 +97,6 @@ class HostWindow {
   HWND window_ = nullptr;
 };
 
-// Launchers of one session start at once with the customer's limited token. The one that wins
-// the launcher lock re-starts itself and waits; its instance's refusal is held open until every
-// other launcher has ended, so the winner must hold the lock the whole time.
-TEST(SimultaneousLaunchersTest, ExactlyOneProceedsTheOthersSay183) {
-  constexpr int kCount = 3;
-  const LauncherCopy launcher(L"simultaneous");
-  const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
-  const std::wstring approval_required = FailureBoxText(message::kAdministratorApprovalRequired, 5);
-  std::vector<RunningProgram> launchers;
-  std::set<std::uint32_t> ids;
-  std::set<std::uint32_t> refused;
-  std::vector<std::string> unexpected;
-  bool instance_seen = false;
-  BoxResponder responder([&](const ObservedBox& box) {
-    const bool from_launcher = ids.count(box.process_id) != 0;
-    if (box.text == already_running && box.icon == BoxIcon::kInformation && from_launcher) {
-      refused.insert(box.process_id);
-      return IDOK;
-    }
-    if (box.text == approval_required && box.icon == BoxIcon::kError && !from_launcher) {
-      instance_seen = true;
-      EXPECT_TRUE(SessionLockHeld(SessionLockKind::kLauncher));
-      return std::count_if(launchers.begin(), launchers.end(),
-                           [](const RunningProgram& p) { return p.HasEnded(); }) >= kCount - 1
-                 ? IDOK
-                 : kAnswerLater;
-    }
-    unexpected.push_back(DescribeBox(box));
-    return IDCANCEL;
-  });
-  for (int i = 0; i < kCount; ++i) {
-    ids.insert(
-        launchers.emplace_back(responder.Start(launcher.Start({}, TokenKind::kLimited))).id());
-  }
-  std::map<std::uint32_t, int> exit_codes;
-  for (RunningProgram& program : launchers) {
-    ++exit_codes[responder.WaitForExit(program, kLauncherTimeoutMs).exit_code];
-  }
-  responder.WatchFor(300);  // answers whatever a failing run left up
-  EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
-  EXPECT_TRUE(instance_seen);
-  EXPECT_EQ(exit_codes, (std::map<std::uint32_t, int>{{5, 1}, {183, kCount - 1}}));
-  EXPECT_EQ(refused.size(), static_cast<std::size_t>(kCount - 1));
-  EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
-}
-
 // A normal start meets a running Host or a lock another process holds with a message; a Host
 // window is restored and brought forward before that message shows.
 TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
@@ -196,48 +149,65 @@ TEST(CleanupConfirmationTest, AnsweredNoEndsWith1223AndNothingElse) {
 // An unelevated start re-starts its own file through "runas" with exactly the switch line of
 // its mode, in the launcher's own folder whatever folder it was started from, and waits holding
 // the launcher lock; the instance refuses for lack of rights and the parent ends with the
-// instance's code, showing nothing itself.
-TEST(RelaunchThroughRunasTest, InstanceGetsTheSwitchLineAndItsCodeComesBack) {
+// instance's code, showing nothing itself. Launchers started at once beside it find the lock
+// held and say so with 183: the instance's refusal is held open until they have all ended, so
+// the one that won must hold the lock the whole time.
+TEST(RelaunchThroughRunasTest, OneLauncherHandsOverAndTheOthersSay183) {
   const struct {
     std::vector<std::wstring> arguments;
     std::vector<std::wstring> instance_arguments;
+    int launchers;
   } cases[] = {
-      {{}, {L"--portable-elevated"}},
-      {{L"--cleanup", kRunId}, {L"--cleanup-elevated", kRunId}},
+      {{}, {L"--portable-elevated"}, 3},
+      {{L"--cleanup", kRunId}, {L"--cleanup-elevated", kRunId}, 1},
   };
+  const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
   const std::wstring approval_required = FailureBoxText(message::kAdministratorApprovalRequired, 5);
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     const LauncherCopy launcher(L"runas");
-    std::vector<std::string> boxes;
-    std::uint32_t launcher_id = 0;
+    std::vector<RunningProgram> launchers;
+    std::vector<std::string> unexpected;
     std::vector<std::wstring> instance_started;
+    int refused = 0;
     bool locks_as_expected = false;
     BoxResponder responder([&](const ObservedBox& box) {
-      boxes.push_back(DescribeBox(box));
-      if (box.text == message::kCleanupConfirmation && box.process_id == launcher_id) {
+      const bool from_launcher =
+          std::any_of(launchers.begin(), launchers.end(),
+                      [&](const auto& p) { return p.id() == box.process_id; });
+      if (box.text == message::kCleanupConfirmation && from_launcher) {
         return IDYES;
       }
-      if (box.text == approval_required && box.process_id != launcher_id) {
+      if (box.text == already_running && box.icon == BoxIcon::kInformation && from_launcher) {
+        ++refused;
+        return IDOK;
+      }
+      if (box.text == approval_required && box.icon == BoxIcon::kError && !from_launcher) {
         instance_started = ReadStartParameters(box.process_id);
         locks_as_expected = SessionLockHeld(SessionLockKind::kLauncher) &&
                             !SessionLockHeld(SessionLockKind::kKeeper);
+        return refused == c.launchers - 1 ? IDOK : kAnswerLater;
       }
-      return IDOK;
+      unexpected.push_back(DescribeBox(box));
+      return IDCANCEL;
     });
-    RunningProgram program = responder.Start(
-        {launcher.path(), c.arguments, TokenKind::kLimited, ParentPath(launcher.folder().path())});
-    launcher_id = program.id();
-    EXPECT_EQ(responder.WaitForExit(program, kLauncherTimeoutMs).exit_code, 5u);
-    responder.WatchFor(300);  // nothing may follow the parent's end
-
+    for (int i = 0; i < c.launchers; ++i) {
+      launchers.push_back(responder.Start({launcher.path(), c.arguments, TokenKind::kLimited,
+                                           ParentPath(launcher.folder().path())}));
+    }
+    std::map<std::uint32_t, int> exit_codes;
+    for (RunningProgram& program : launchers) {
+      ++exit_codes[responder.WaitForExit(program, kLauncherTimeoutMs).exit_code];
+    }
+    responder.WatchFor(300);  // nothing may follow the parents' end
+    EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
+    EXPECT_EQ(exit_codes[5], 1);
+    EXPECT_EQ(exit_codes[183], c.launchers - 1);
     // The same image, in the launcher's folder, with the switch line of its mode.
     std::vector<std::wstring> expected{launcher.path(), launcher.folder().path() + L"\\"};
     expected.insert(expected.end(), c.instance_arguments.begin(), c.instance_arguments.end());
-    EXPECT_EQ(instance_started, expected) << testing::PrintToString(boxes);
+    EXPECT_EQ(instance_started, expected);
     EXPECT_TRUE(locks_as_expected);
-    // The confirmation (cleanup only) and the instance's refusal; none from the parent after.
-    EXPECT_EQ(boxes.size(), c.arguments.empty() ? 1u : 2u) << testing::PrintToString(boxes);
     EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
   }
 }
