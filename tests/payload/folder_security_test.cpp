@@ -5,8 +5,7 @@
 // nobody has secured. Payload files are deployed from an embedded resource of this test program.
 // Cases that need a trusted descriptor on disk run only in the emulated file security build,
 // where every test has a store of its own: run folders made with the run descriptor pass the
-// strict rule until tampered with, and Program Files seeded as Windows has it passes the relaxed
-// rule only.
+// strict rule until tampered with.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,7 +16,6 @@
 
 #include "common/error_codes.h"
 #include "common/path.h"
-#include "fs/chain_pin.h"
 #include "fs/file_identity.h"
 #include "fs/folder_security.h"
 #include "fs/messages.h"
@@ -234,8 +232,8 @@ TEST_F(SecuredFileTest, LinkedOrLongHeldFileIsKept) {
 
 #if defined(VEXO_EMULATED_FILE_SECURITY)
 
-// Records `sddl` for `object` in the store, as the launcher's own creation does; tests use it
-// to tamper and to give Program Files what Windows gives it.
+// Records `sddl` for `object` in the store, as the launcher's own creation does: a test
+// tampers with it.
 void Record(HANDLE object, const wchar_t* sddl) {
   emulated_security::RecordDescriptor(object, Descriptor(sddl).get());
 }
@@ -320,17 +318,6 @@ TEST_F(SecuredFileTest, ExistingUnknownAndUnrecordedFolders) {
   EXPECT_FALSE(PathExists(run));
   ASSERT_TRUE(::CreateDirectoryW(run.c_str(), nullptr));
   EXPECT_EQ(RefusalOf([&] { OpenProtectedFolder(run, nullptr, ExistingFolder::kReuse); }), unsafe_);
-}
-
-TEST_F(SecuredFileTest, SeededProgramFilesPassesRelaxedOnly) {
-  const std::wstring program_files = GetProgramFilesFolder();
-  const UniqueHandle folder(::CreateFileW(program_files.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  Record(folder.get(), kProgramFilesSddl);
-  const DirectoryChainPin pin = PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
-  ASSERT_EQ(pin.size(), 1u);
-  EXPECT_EQ(RefusalOf([&] { CheckFolderSecurity(pin.handle(0), FolderRule::kStrict); }), unsafe_);
 }
 
 #endif  // VEXO_EMULATED_FILE_SECURITY
