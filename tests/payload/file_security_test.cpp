@@ -7,7 +7,7 @@
 // The local-path grammar the chain pins apply is tested in tests/common/path_test.cpp; one row
 // here shows that it is applied. Payload files are deployed from an embedded resource of this
 // test program; that a damaged or missing payload resource stops the launcher is shown end to
-// end (tests/e2e/launcher_modes_test.cpp). Cases that need a trusted descriptor on disk run only in
+// end (tests/e2e/launcher_test.cpp). Cases that need a trusted descriptor on disk run only in
 // the emulated file security build, where every test has a store of its own: run folders made
 // with the run descriptor pass the strict rule until tampered with.
 #include <gtest/gtest.h>
