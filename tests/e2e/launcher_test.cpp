@@ -1,11 +1,12 @@
 // The real launcher under Wine, seen only from outside: its message boxes and its exit code.
 //
 // One row per distinct outcome of its modes: the payload check, damaged payloads, command lines
-// of no known shape, the elevated switches without rights and the elevated start of this build.
-// The command-line grammar itself is tested in tests/launcher/launch_request_test.cpp; here two
-// rows show that its refusal reaches the outside as 87 without a window. Then the session: a
-// running Host or a held lock at a normal start, the cleanup confirmation, and the hand-over to
-// the instance started through "runas" while other launchers of the session start at once.
+// of no known shape, the elevated switches without rights, the cleanup confirmation answered No
+// and the elevated start of this build. The command-line grammar itself is tested in
+// tests/launcher/launch_request_test.cpp; here two rows show that its refusal reaches the
+// outside as 87 without a window. Then the session: a running Host or a held lock at a normal
+// start, and the hand-over to the instance started through "runas" while other launchers of the
+// session start at once.
 //
 // Wine starts a "runas" program with the caller's own token, so from a limited start the
 // re-started instance has no rights either: it shows its own refusal and ends with 5, which the
@@ -42,7 +43,7 @@ struct ModeCase {
   Damage damage;
   std::uint16_t resource;
   std::uint32_t offset;
-  const wchar_t* error_box;  // the sentence of the one error box, nullptr: no window at all
+  BoxScript boxes;  // none: no window at all
   std::uint32_t exit_code;
 };
 
@@ -52,23 +53,32 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
   const std::vector<std::wstring> verify = {L"--verify-payload"};
   const std::vector<std::wstring> elevated = {L"--portable-elevated"};
   const std::vector<std::wstring> cleanup_elevated = {L"--cleanup-elevated", kRunId};
-  const wchar_t* const approval = message::kAdministratorApprovalRequired;
+  const std::vector<std::wstring> cleanup = {L"--cleanup", kRunId};
+  const auto error = [](const wchar_t* sentence, DWORD code) {
+    return BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(sentence, code));
+  };
+  const BoxScript approval = error(message::kAdministratorApprovalRequired, 5);
+  const BoxScript declined =
+      BoxScript().ExpectYesNo(BoxIcon::kInformation, message::kCleanupConfirmation, IDNO);
   // The payload as built; the Host and the last file removed; the first and a last byte
   // changed; damage met at a normal start; a missing run id and an unknown switch; the elevated
-  // switches without rights. The deployment is not part of this build yet: the elevated start
-  // says so plainly and never reports a run that did not happen.
+  // switches without rights; the cleanup confirmation answered No, with either token. The
+  // deployment is not part of this build yet: the elevated start says so plainly and never
+  // reports a run that did not happen.
   const ModeCase cases[] = {
-      {verify, full, Damage::kNone, 0, 0, nullptr, 0},
-      {verify, full, Damage::kRemove, 101, 0, nullptr, 1812},
-      {verify, full, Damage::kRemove, 108, 0, nullptr, 1812},
-      {verify, full, Damage::kFlip, 101, 0, nullptr, 13},
-      {verify, full, Damage::kFlip, 107, kLastByte, nullptr, 13},
-      {{}, full, Damage::kFlip, 104, 10, message::kVersionMismatch, 13},
-      {{L"--cleanup"}, full, Damage::kNone, 0, 0, nullptr, 87},
-      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, nullptr, 87},
+      {verify, full, Damage::kNone, 0, 0, {}, 0},
+      {verify, full, Damage::kRemove, 101, 0, {}, 1812},
+      {verify, full, Damage::kRemove, 108, 0, {}, 1812},
+      {verify, full, Damage::kFlip, 101, 0, {}, 13},
+      {verify, full, Damage::kFlip, 107, kLastByte, {}, 13},
+      {{}, full, Damage::kFlip, 104, 10, error(message::kVersionMismatch, 13), 13},
+      {{L"--cleanup"}, full, Damage::kNone, 0, 0, {}, 87},
+      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, {}, 87},
       {elevated, limited, Damage::kNone, 0, 0, approval, 5},
       {cleanup_elevated, limited, Damage::kNone, 0, 0, approval, 5},
-      {elevated, full, Damage::kNone, 0, 0, message::kDeploymentNotInThisBuild, 120},
+      {cleanup, limited, Damage::kNone, 0, 0, declined, 1223},
+      {cleanup, full, Damage::kNone, 0, 0, declined, 1223},
+      {elevated, full, Damage::kNone, 0, 0, error(message::kDeploymentNotInThisBuild, 120), 120},
   };
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments) + " resource " + std::to_string(c.resource));
@@ -78,11 +88,7 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
     } else if (c.damage == Damage::kFlip) {
       FlipResourceByte(launcher.path(), c.resource, c.offset);
     }
-    BoxScript script;
-    if (c.error_box != nullptr) {
-      script.ExpectOk(BoxIcon::kError, FailureBoxText(c.error_box, c.exit_code));
-    }
-    const ScriptedRun run = launcher.Run(c.arguments, std::move(script), c.token);
+    const ScriptedRun run = launcher.Run(c.arguments, c.boxes, c.token);
     EXPECT_TRUE(BoxesAsScripted(run));
     EXPECT_EQ(run.result.exit_code, c.exit_code);
   }
@@ -207,18 +213,6 @@ TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
         nullptr, 0, BoxIcon::kInformation, FailureBoxText(c.sentence, 183), {IDOK}};
     EXPECT_EQ(boxes, std::vector<std::string>{DescribeBox(expected)});
     EXPECT_EQ(host_forward_at_box, c.host_window);
-  }
-}
-
-TEST(CleanupConfirmationTest, AnsweredNoEndsWith1223AndNothingElse) {
-  for (TokenKind token : {TokenKind::kLimited, TokenKind::kFull}) {
-    const LauncherCopy launcher(L"cleanup-no");
-    const ScriptedRun run = launcher.Run(
-        {L"--cleanup", kRunId},
-        BoxScript().ExpectYesNo(BoxIcon::kInformation, message::kCleanupConfirmation, IDNO), token);
-    EXPECT_TRUE(BoxesAsScripted(run));
-    EXPECT_EQ(run.result.exit_code, 1223u);
-    EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
   }
 }
 
