@@ -153,8 +153,9 @@ std::vector<std::wstring> ReadStartParameters(std::uint32_t process_id) {
 }
 
 // A minimised window of the Host's class in the test's own thread, which the responder serves
-// while it waits, and whether it was activated: another process cannot tell, since by the time
-// the launcher's box shows, the box is the foreground window.
+// while it waits, and whether it was restored and activated before any product box came up:
+// another process cannot tell, since by the time the launcher's box shows, the box is the
+// foreground window.
 class HostWindow {
  public:
   HostWindow() {
@@ -164,18 +165,21 @@ class HostWindow {
     window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
                                 320, 240, nullptr, nullptr, nullptr, nullptr);
     ::ShowWindow(window_, SW_SHOWMINNOACTIVE);
-    activated_ = false;
+    activated_before_box_ = false;
   }
   ~HostWindow() { ::DestroyWindow(window_); }
-  bool BroughtForward() const { return activated_ && !::IsIconic(window_); }
+  bool BroughtForward() const { return activated_before_box_ && !::IsIconic(window_); }
 
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
-    activated_ = activated_ || (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE);
+    if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) {
+      activated_before_box_ = activated_before_box_ ||
+                              !::FindWindowExW(nullptr, nullptr, kDialogClass, kProductBoxCaption);
+    }
     return ::DefWindowProcW(window, msg, wparam, lparam);
   }
 
-  static inline bool activated_ = false;
+  static inline bool activated_before_box_ = false;
   HWND window_ = nullptr;
 };
 
@@ -199,20 +203,12 @@ TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
     }
     const UniqueHandle other(c.held ? ::CreateMutexW(nullptr, FALSE, LockName(*c.held).c_str())
                                     : nullptr);
-    const LauncherCopy launcher(L"normal-start");
-    std::vector<std::string> boxes;
-    bool host_forward_at_box = false;
-    BoxResponder responder([&](const ObservedBox& box) {
-      boxes.push_back(DescribeBox(box));
-      host_forward_at_box = host && host->BroughtForward();
-      return IDOK;
-    });
-    RunningProgram program = responder.Start(launcher.Start({}, TokenKind::kFull));
-    EXPECT_EQ(responder.WaitForExit(program, kLauncherTimeoutMs).exit_code, 183u);
-    const ObservedBox expected{
-        nullptr, 0, BoxIcon::kInformation, FailureBoxText(c.sentence, 183), {IDOK}};
-    EXPECT_EQ(boxes, std::vector<std::string>{DescribeBox(expected)});
-    EXPECT_EQ(host_forward_at_box, c.host_window);
+    const ScriptedRun run =
+        LauncherCopy(L"normal-start")
+            .Run({}, BoxScript().ExpectOk(BoxIcon::kInformation, FailureBoxText(c.sentence, 183)));
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, 183u);
+    EXPECT_EQ(host && host->BroughtForward(), c.host_window);
   }
 }
 
