@@ -107,19 +107,12 @@ TEST(WaitForProcessPumpingTest, ServesSentPostedAndThreadMessages) {
 }
 
 // A run id that could smuggle arguments into an elevated process starts nothing (the run id
-// grammar itself is tested with the command line).
-TEST(RelaunchElevatedTest, MalformedRunIdStartsNothing) {
-  EXPECT_EQ(RefusalOf([&] {
-              RelaunchElevated(test::CurrentProgramFolder() + L"\\launcher_test_child.exe",
-                               {LaunchMode::kCleanupRequest, L"0123456789abcdef\" --x 6789abcdef"});
-            }),
-            Refusal(error::kInvalidParameter, message::kElevationCancelledOrFailed));
-}
-
-// Wine's shell shows its own error box on this thread before it reports a failed start; a
-// helper thread closes it. Windows leaves ERROR_FILE_NOT_FOUND; Wine's shell clears the last
-// error while it shows its box, and a zero code never reaches the customer: it becomes 13.
-TEST(RelaunchElevatedTest, MissingProgramFailsWithTheStartError) {
+// grammar itself is tested with the command line). A program that cannot be started is a
+// refusal: Wine's shell shows its own error box on this thread before it reports the failed
+// start, which a helper thread closes; Windows leaves ERROR_FILE_NOT_FOUND, Wine's shell clears
+// the last error while it shows its box, and a zero code never reaches the customer: it
+// becomes 13.
+TEST(RelaunchElevatedTest, MalformedRunIdOrMissingProgramIsRefused) {
   std::atomic<bool> stop{false};
   std::thread closer([&stop, thread = ::GetCurrentThreadId()] {
     for (; !stop; ::Sleep(50)) {
@@ -132,15 +125,20 @@ TEST(RelaunchElevatedTest, MissingProgramFailsWithTheStartError) {
           0);
     }
   });
-  const std::wstring refusal = RefusalOf([] {
-    RelaunchElevated(test::CurrentProgramFolder() + L"\\no-such.exe",
-                     {LaunchMode::kNormalStart, L""});
+  const std::wstring folder = test::CurrentProgramFolder();
+  const std::wstring smuggling = RefusalOf([&] {
+    RelaunchElevated(folder + L"\\launcher_test_child.exe",
+                     {LaunchMode::kCleanupRequest, L"0123456789abcdef\" --x 6789abcdef"});
+  });
+  const std::wstring missing = RefusalOf([&] {
+    RelaunchElevated(folder + L"\\no-such.exe", {LaunchMode::kNormalStart, L""});
   });
   stop = true;
   closer.join();
-  EXPECT_TRUE(refusal == Refusal(ERROR_FILE_NOT_FOUND, message::kElevationCancelledOrFailed) ||
-              refusal == Refusal(error::kInvalidData, message::kElevationCancelledOrFailed))
-      << testing::PrintToString(refusal);
+  EXPECT_EQ(smuggling, Refusal(error::kInvalidParameter, message::kElevationCancelledOrFailed));
+  EXPECT_TRUE(missing == Refusal(ERROR_FILE_NOT_FOUND, message::kElevationCancelledOrFailed) ||
+              missing == Refusal(error::kInvalidData, message::kElevationCancelledOrFailed))
+      << testing::PrintToString(missing);
 }
 
 std::uint32_t CurrentSessionId() {

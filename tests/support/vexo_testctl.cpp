@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <limits>
+#include <stdexcept>
 
 #include "tests/support/wine_driver.h"
 
@@ -25,10 +26,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A command line the tool does not understand.
+using UsageError = std::invalid_argument;
 
 std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
   wchar_t* end = nullptr;

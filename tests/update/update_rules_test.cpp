@@ -233,7 +233,6 @@ TEST(VersionTest, GrammarAndOrder) {
 TEST(RoleTest, FileNamesAndArguments) {
   const std::tuple<const char*, const wchar_t*, bool> names[] = {
       {"host", L"C:\\x\\vExO-hOsT.ExE", true},
-      {"host", L"C:\\x\\Vexo-Host (1).exe", false},
       {"host", L"C:\\Vexo-Host.exe\\other.exe", false},
       {"host", L"C:\\x\\Vexo-Host\u0130.exe", false},  // a letter beyond ASCII
       {"host", L"C:\\x\\Vexo\u2010Host.exe", false},   // a Unicode hyphen
