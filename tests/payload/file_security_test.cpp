@@ -263,21 +263,21 @@ TEST(FolderRuleTest, StrictAndRelaxed) {
 // (present, but granting everyone everything) is built directly; with the run folder's DACL
 // the same descriptor passes.
 TEST(FolderRuleTest, NullDaclFailsBothRules) {
-  SECURITY_DESCRIPTOR descriptor{};
-  PSID administrators = nullptr;
-  ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
-  ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators));
-  const UniqueLocalMemory owner(administrators);
-  ASSERT_TRUE(::SetSecurityDescriptorOwner(&descriptor, administrators, FALSE));
-  ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
-  ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
-  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
-  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kRelaxed));
+  // The run folder's owner (Administrators) and DACL, in a descriptor of this test's own.
   const RunFolderDescriptor run = ConvertRunFolderSddl();
+  SECURITY_DESCRIPTOR descriptor{};
+  PSID owner = nullptr;
+  PACL run_dacl = nullptr;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
-  PACL run_dacl = nullptr;
-  ASSERT_TRUE(::GetSecurityDescriptorDacl(run.get(), &present, &run_dacl, &defaulted));
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+              ::GetSecurityDescriptorOwner(run.get(), &owner, &defaulted) &&
+              ::GetSecurityDescriptorDacl(run.get(), &present, &run_dacl, &defaulted) &&
+              ::SetSecurityDescriptorOwner(&descriptor, owner, FALSE) &&
+              ::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
+              ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
+  EXPECT_FALSE(DescriptorPassesFolderRule(&descriptor, FolderRule::kRelaxed));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, run_dacl, FALSE));
   EXPECT_TRUE(DescriptorPassesFolderRule(&descriptor, FolderRule::kStrict));
 }

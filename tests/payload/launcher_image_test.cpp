@@ -15,8 +15,6 @@
 namespace vexo {
 namespace {
 
-using UniqueIconHandle = UniqueResource<NullableTraits<HICON, &::DestroyIcon>>;
-
 // No code of the launcher runs: it is mapped as an image resource file.
 const UniqueModule kImage(::LoadLibraryExW(VEXO_LAUNCHER_IMAGE,
                                            nullptr,
@@ -88,7 +86,7 @@ TEST(LauncherImageTest, BothIconGroupsHoldSeven32BitSizesWindowsCanShow) {
       const std::string_view image = Resource(static_cast<WORD>(field(12, 2)), RT_ICON);
       EXPECT_EQ(field(6, 2), 32u);
       EXPECT_EQ(image.size(), field(8, 4));
-      const UniqueIconHandle icon(::CreateIconFromResourceEx(
+      const UniqueResource<NullableTraits<HICON, &::DestroyIcon>> icon(::CreateIconFromResourceEx(
           reinterpret_cast<PBYTE>(const_cast<char*>(image.data())),
           static_cast<DWORD>(image.size()), TRUE, 0x00030000, edge, edge, LR_DEFAULTCOLOR));
       EXPECT_TRUE(icon.valid()) << "group " << group_id << ", " << edge << " px";

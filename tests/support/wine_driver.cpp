@@ -10,10 +10,9 @@ constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile wind
 constexpr int kBoxTextControlId = 0xFFFF;
 constexpr std::uint64_t kAnswered = UINT64_MAX;  // in place of the tick a box was first seen
 
-constexpr std::pair<int, const char*> kButtonNames[] = {{IDOK, "ok"},
-                                                        {IDCANCEL, "cancel"},
-                                                        {IDYES, "yes"},
-                                                        {IDNO, "no"}};
+// Button names by control id, IDOK 1 to IDNO 7.
+constexpr const char* kButtonNames[] = {"0",     "ok",     "cancel", "abort",
+                                        "retry", "ignore", "yes",    "no"};
 constexpr const char* kIconNames[] = {"none",        "error", "question",  "warning",
                                       "information", "other", "unobserved"};
 
@@ -104,10 +103,9 @@ void AnswerBox(const ObservedBox& box, int id) {
 std::string Describe(BoxIcon icon, const std::vector<int>& buttons, const std::wstring& text) {
   std::string out = std::string("icon=") + kIconNames[static_cast<std::size_t>(icon)] + " buttons=";
   for (std::size_t i = 0; i < buttons.size(); ++i) {
-    const auto* named = std::find_if(std::begin(kButtonNames), std::end(kButtonNames),
-                                     [&](const auto& entry) { return entry.first == buttons[i]; });
+    const auto id = static_cast<std::size_t>(buttons[i]);
     out += i == 0 ? "" : ",";
-    out += named != std::end(kButtonNames) ? named->second : std::to_string(buttons[i]);
+    out += id < std::size(kButtonNames) ? kButtonNames[id] : std::to_string(buttons[i]);
   }
   out += " text=\"";
   for (const char c : ToUtf8(text)) {

@@ -60,7 +60,6 @@ class RunningProgram {
   RunningProgram(UniqueHandle process, std::uint32_t process_id)
       : process_(std::move(process)), process_id_(process_id) {}
   RunningProgram(RunningProgram&&) noexcept = default;
-  RunningProgram& operator=(RunningProgram&&) = delete;
   ~RunningProgram();
 
   HANDLE handle() const noexcept { return process_.get(); }
