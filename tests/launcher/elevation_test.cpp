@@ -33,34 +33,22 @@ std::uint32_t Wait(HANDLE process, std::uint32_t limit_ms) {
   return WaitForProcessPumping(process, limit_ms, message::kRemoteSupportWait);
 }
 
-TEST(WaitForProcessPumpingTest, GivesTheExitCodeUnchanged) {
-  const struct {
-    std::vector<std::wstring> child;
-    std::uint32_t limit_ms;
-    std::uint32_t code;
-  } cases[] = {
-      {{L"exit", L"4294967295"}, kNoTimeLimit, 0xFFFFFFFF},
-      {{L"sleep", L"600", L"42"}, 20000, 42},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Wait(StartChild(c.child).handle(), c.limit_ms), c.code);
-  }
-  // An ended child is never a time-out, even with no time left.
-  test::RunningProgram ended = StartChild({L"exit", L"7"});
+// All 32 bits of an exit code come back; an ended child is never a time-out, even with no time
+// left; a child still running at the limit is, and the wait leaves it running. Handles that
+// give no exit code fail with their own messages.
+TEST(WaitForProcessPumpingTest, ExitCodeTimeOutAndHandlesWithoutOne) {
+  EXPECT_EQ(Wait(StartChild({L"sleep", L"0", L"4294967295"}).handle(), kNoTimeLimit), 0xFFFFFFFF);
+  EXPECT_EQ(Wait(StartChild({L"sleep", L"600", L"42"}).handle(), 20000), 42u);
+  test::RunningProgram ended = StartChild({L"sleep", L"0", L"7"});
   ended.WaitOrTerminate(kNoTimeLimit);
   EXPECT_EQ(Wait(ended.handle(), 0), 7u);
-}
 
-// A child still running at the limit is a time-out, and the wait leaves it running; handles
-// that give no exit code fail with their own messages.
-TEST(WaitForProcessPumpingTest, TimeOutAndHandlesWithoutAnExitCode) {
   test::RunningProgram sleeping = StartChild({L"sleep", L"60000", L"0"});
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(RefusalOf([&] { Wait(sleeping.handle(), 1000); }),
             Refusal(error::kTimeout, message::kPreparationTimedOut));
   EXPECT_GE(::GetTickCount64() - start, 1000u);
   EXPECT_FALSE(sleeping.HasEnded());
-
   const UniqueHandle set_event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
   UniqueHandle synchronize_only;
   ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), sleeping.handle(), ::GetCurrentProcess(),
@@ -145,15 +133,6 @@ std::uint32_t CurrentSessionId() {
   return session_id;
 }
 
-TEST(AcquireSessionLockTest, NameTakenByAnotherKindOfObjectFails) {
-  const UniqueHandle squatter(
-      ::CreateEventW(nullptr, TRUE, FALSE,
-                     SessionLockName(CurrentSessionId(), SessionLockKind::kLauncher).c_str()));
-  SessionLock lock;
-  EXPECT_EQ(RefusalOf([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); }),
-            Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
-}
-
 // The launcher's code linked into this program calls ProcessIdToSessionId through the import
 // pointer below, which this program defines in place of the import library's: a test can make
 // it report what Wine never does, the services' session 0 or a failure.
@@ -166,8 +145,18 @@ BOOL WINAPI QuerySession(DWORD process_id, DWORD* session_id) {
   return (session_query != nullptr ? session_query : system)(process_id, session_id);
 }
 
-TEST(AcquireSessionLockTest, ServicesSessionAndFailedQueryAreRefusedBeforeAnyMutex) {
+// A lock name another kind of object took is refused; so are the services' session and a
+// failed session query, before any mutex is made.
+TEST(AcquireSessionLockTest, SquattedNameServicesSessionOrFailedQueryIsRefused) {
   const std::uint32_t real_session = CurrentSessionId();
+  {
+    // The name taken by another kind of object.
+    const UniqueHandle squatter(::CreateEventW(
+        nullptr, TRUE, FALSE, SessionLockName(real_session, SessionLockKind::kLauncher).c_str()));
+    SessionLock lock;
+    EXPECT_EQ(RefusalOf([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); }),
+              Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
+  }
   const SessionQuery fakes[] = {[](DWORD, DWORD* session_id) -> BOOL {
                                   *session_id = 0;
                                   return TRUE;

@@ -28,7 +28,6 @@ TEST(LaunchRequestTest, Shapes) {
       {{L"--cleanup", L"0123456789abcdef0123456789abcdef0"}, std::nullopt},
       {{L"--cleanup", L"0123456789abcdeg0123456789abcdef"}, std::nullopt},
       {{L"--cleanup", kId, L"x"}, std::nullopt},
-      {{L"--portable-elevated", kId}, std::nullopt},
       {{L"--Verify-Payload"}, std::nullopt},
       {{L"--vexo-update-worker", L"12"}, std::nullopt},
       {{L"/cleanup", kId}, std::nullopt},

@@ -139,7 +139,6 @@ TEST(ManifestRulesTest, EnvelopeAndPayload) {
       {"signature DER", Envelope(kPayload, "3045022100" + std::string(134, 'a')), kRefused},
       {"array", "[" + kManifest + "]", kRefused},
       {"second value", kManifest + kManifest, kJsonError},
-      {"schema 1.0", Signed("\"schema\":1", "\"schema\":1.0"), kAccepted},
       {"schema \"1\"", Signed("\"schema\":1", "\"schema\":\"1\""), kRefused},
       {"brand other", Signed("vexolink", "Vexolink"), kRefused},
       {"role other", Signed("\"host\"", "\"viewer\""), kRefused},
