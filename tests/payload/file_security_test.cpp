@@ -83,7 +83,6 @@ TEST(FileIdentityTest, IdentityPinsAndExistence) {
       {L"dir", at(L"dir"), ObjectKind::kFile, linked},
       {L"file.txt", at(L"file.txt"), ObjectKind::kFile, linked},  // a second hard link
       {L"Single.TXT", at(L"other.txt"), ObjectKind::kFile, linked},
-      {L"dir", scratch.path(), ObjectKind::kFolder, linked},
   };
   for (const auto& c : identities) {
     const UniqueHandle handle = Open(at(c.opened));

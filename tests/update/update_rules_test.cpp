@@ -96,17 +96,31 @@ struct FakeSystem {
   }
 };
 
-TEST(ManifestRulesTest, ValidManifestGivesEveryFieldAndTheCheckSeesTheSignedBytes) {
-  FakeSystem system;
-  ASSERT_EQ(system.Verify(kManifest), Outcome::kAccepted);
-  EXPECT_EQ(system.manifest.version, "0.2.2");
-  EXPECT_EQ(system.manifest.sha256, kSha);
-  EXPECT_EQ(system.manifest.path, kFilePath);
-  EXPECT_EQ(system.manifest.bytes, 65536u);
-  EXPECT_EQ(system.manifest.sequence, 7u);
-  EXPECT_EQ(system.signature_checks, 1);
-  EXPECT_EQ(system.signed_bytes, kPayload);
-  EXPECT_EQ(system.clock_reads, 2u);  // once for issuedAt, again for expiresAt
+// The check sees exactly the signed bytes, before any payload field or the clock is read: a
+// signature that does not verify refuses there; a malformed one never reaches the check, and
+// with an accepting check a malformed payload is the parser's error.
+TEST(ManifestRulesTest, SignedBytesFirstThenEveryField) {
+  FakeSystem valid;
+  ASSERT_EQ(valid.Verify(kManifest), Outcome::kAccepted);
+  EXPECT_EQ(valid.manifest.version, "0.2.2");
+  EXPECT_EQ(valid.manifest.sha256, kSha);
+  EXPECT_EQ(valid.manifest.path, kFilePath);
+  EXPECT_EQ(valid.manifest.bytes, 65536u);
+  EXPECT_EQ(valid.manifest.sequence, 7u);
+  EXPECT_EQ(valid.signature_checks, 1);
+  EXPECT_EQ(valid.signed_bytes, kPayload);
+  EXPECT_EQ(valid.clock_reads, 2u);  // once for issuedAt, again for expiresAt
+  for (const std::string& payload : {kPayload, std::string("not JSON")}) {
+    FakeSystem refusing;
+    refusing.signature_valid = false;
+    EXPECT_EQ(refusing.Verify(Envelope(payload, kSignature)), Outcome::kRefused) << payload;
+    EXPECT_EQ(refusing.signature_checks, 1);
+    EXPECT_EQ(refusing.clock_reads, 0u);
+  }
+  FakeSystem malformed;
+  EXPECT_EQ(malformed.Verify(Envelope("not JSON", std::string(128, 'A'))), Outcome::kRefused);
+  EXPECT_EQ(malformed.signature_checks, 0);
+  EXPECT_EQ(malformed.Verify(Envelope("not JSON", kSignature)), Outcome::kJsonError);
 }
 
 // Each row is a whole manifest: the envelope's own rules, then payloads that differ from the
@@ -172,22 +186,6 @@ TEST(ManifestRulesTest, EnvelopeAndPayload) {
   for (const auto& c : cases) {
     EXPECT_EQ(FakeSystem().Verify(c.text), c.expected) << c.name;
   }
-}
-
-TEST(ManifestRulesTest, SignatureIsCheckedBeforeAnyPayloadField) {
-  for (const std::string& payload : {kPayload, std::string("not JSON")}) {
-    FakeSystem system;
-    system.signature_valid = false;
-    EXPECT_EQ(system.Verify(Envelope(payload, kSignature)), Outcome::kRefused) << payload;
-    EXPECT_EQ(system.signature_checks, 1);
-    EXPECT_EQ(system.clock_reads, 0u);
-  }
-  // A malformed signature never reaches the check; with an accepting check a malformed payload
-  // is the parser's error.
-  FakeSystem system;
-  EXPECT_EQ(system.Verify(Envelope("not JSON", std::string(128, 'A'))), Outcome::kRefused);
-  EXPECT_EQ(system.signature_checks, 0);
-  EXPECT_EQ(system.Verify(Envelope("not JSON", kSignature)), Outcome::kJsonError);
 }
 
 TEST(ManifestRulesTest, ClockIsReadForEachTimeCheck) {
@@ -262,46 +260,40 @@ TEST(HexTest, DecodeLowerHex) {
   }
 }
 
-// A minimal image of `size` bytes with the given header fields, and whether it is accepted.
-struct ImageCase {
-  std::size_t size;
-  std::uint32_t pe_offset;
-  std::uint16_t machine;
-  std::uint16_t magic;
-  std::uint16_t characteristics;
-  const char* signatures;  // the two letters of MZ, then the two of PE
-  bool accepted;
-};
-
 TEST(ExecutableHeaderTest, Cases) {
-  const ImageCase cases[] = {
-      {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", true},
-      {65535, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", false},         // one byte short
-      {65536, 0x80, 0x8664, 0x010B, 0x0022, "MZPE", false},         // PE32 magic on x64
-      {65536, 0x80, 0xAA64, 0x020B, 0x0022, "MZPE", false},         // ARM64
-      {65536, 0x80, 0x8664, 0x020B, 0x2022, "MZPE", false},         // DLL
-      {65536, 0x80, 0x8664, 0x020B, 0x0020, "MZPE", false},         // not executable
-      {65536, 65536 - 113, 0x8664, 0x020B, 0x0022, "MZPE", true},   // header at the last place
-      {65536, 65536 - 112, 0x8664, 0x020B, 0x0022, "MZPE", false},  // one byte too far
-      {65536, 0xFFFFFFF0u, 0x8664, 0x020B, 0x0022, "MZPE", false},  // offset near 2^32
-      {65536, 0x80, 0x8664, 0x020B, 0x0022, "ZMPE", false},
-      {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPX", false},
-      {0, 0, 0, 0, 0, "", false},  // empty
-  };
-  for (const ImageCase& c : cases) {
-    std::vector<std::uint8_t> image(c.size, 0);
-    if (c.size != 0) {
-      std::memcpy(image.data(), c.signatures, 2);
-      std::memcpy(&image[60], &c.pe_offset, 4);  // the build machine is little-endian
+  // A minimal image: its size, the offset of the PE header, machine, optional header magic,
+  // characteristics, the two letters of MZ then the two of PE, and whether it is accepted.
+  const std::tuple<std::size_t, std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t,
+                   const char*, bool>
+      cases[] = {
+          {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", true},
+          {65535, 0x80, 0x8664, 0x020B, 0x0022, "MZPE", false},         // one byte short
+          {65536, 0x80, 0x8664, 0x010B, 0x0022, "MZPE", false},         // PE32 magic on x64
+          {65536, 0x80, 0xAA64, 0x020B, 0x0022, "MZPE", false},         // ARM64
+          {65536, 0x80, 0x8664, 0x020B, 0x2022, "MZPE", false},         // DLL
+          {65536, 0x80, 0x8664, 0x020B, 0x0020, "MZPE", false},         // not executable
+          {65536, 65536 - 113, 0x8664, 0x020B, 0x0022, "MZPE", true},   // header at the last place
+          {65536, 65536 - 112, 0x8664, 0x020B, 0x0022, "MZPE", false},  // one byte too far
+          {65536, 0xFFFFFFF0u, 0x8664, 0x020B, 0x0022, "MZPE", false},  // offset near 2^32
+          {65536, 0x80, 0x8664, 0x020B, 0x0022, "ZMPE", false},
+          {65536, 0x80, 0x8664, 0x020B, 0x0022, "MZPX", false},
+          {0, 0, 0, 0, 0, "", false},  // empty
+      };
+  for (const auto& [size, pe_offset, machine, magic, characteristics, signatures, accepted] :
+       cases) {
+    std::vector<std::uint8_t> image(size, 0);
+    if (size != 0) {
+      std::memcpy(image.data(), signatures, 2);
+      std::memcpy(&image[60], &pe_offset, 4);  // the build machine is little-endian
     }
-    if (std::uint64_t{c.pe_offset} + 26 < c.size) {
-      std::memcpy(&image[c.pe_offset], c.signatures + 2, 2);
-      std::memcpy(&image[c.pe_offset + 4], &c.machine, 2);
-      std::memcpy(&image[c.pe_offset + 22], &c.characteristics, 2);
-      std::memcpy(&image[c.pe_offset + 24], &c.magic, 2);
+    if (std::uint64_t{pe_offset} + 26 < size) {
+      std::memcpy(&image[pe_offset], signatures + 2, 2);
+      std::memcpy(&image[pe_offset + 4], &machine, 2);
+      std::memcpy(&image[pe_offset + 22], &characteristics, 2);
+      std::memcpy(&image[pe_offset + 24], &magic, 2);
     }
-    EXPECT_EQ(IsWindowsX64Executable(image), c.accepted) << c.pe_offset << " " << c.machine;
-    if (!c.accepted) {
+    EXPECT_EQ(IsWindowsX64Executable(image), accepted) << pe_offset << " " << machine;
+    if (!accepted) {
       EXPECT_THROW(CheckWindowsX64Executable(image), std::runtime_error);
     }
   }
