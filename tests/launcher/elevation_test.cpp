@@ -74,9 +74,8 @@ LRESULT CALLBACK ProbeProcedure(HWND window, UINT msg, WPARAM wparam, LPARAM lpa
 // message and the thread's own queue wait too. The wait can only end if it dispatches and
 // drains while it waits.
 TEST(WaitForProcessPumpingTest, ServesSentPostedAndThreadMessages) {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &ProbeProcedure;
-  window_class.lpszClassName = L"VexoPumpProbe";
+  const WNDCLASSW window_class{0,       &ProbeProcedure, 0,       0,       nullptr,
+                               nullptr, nullptr,         nullptr, nullptr, L"VexoPumpProbe"};
   ::RegisterClassW(&window_class);
   const HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
                                         HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -127,12 +126,6 @@ TEST(RelaunchElevatedTest, MalformedRunIdOrMissingProgramIsRefused) {
       << testing::PrintToString(missing);
 }
 
-std::uint32_t CurrentSessionId() {
-  DWORD session_id = 0;
-  ::ProcessIdToSessionId(::GetCurrentProcessId(), &session_id);
-  return session_id;
-}
-
 // The launcher's code linked into this program calls ProcessIdToSessionId through the import
 // pointer below, which this program defines in place of the import library's: a test can make
 // it report what Wine never does, the services' session 0 or a failure.
@@ -148,7 +141,8 @@ BOOL WINAPI QuerySession(DWORD process_id, DWORD* session_id) {
 // A lock name another kind of object took is refused; so are the services' session and a
 // failed session query, before any mutex is made.
 TEST(AcquireSessionLockTest, SquattedNameServicesSessionOrFailedQueryIsRefused) {
-  const std::uint32_t real_session = CurrentSessionId();
+  DWORD real_session = 0;
+  ::ProcessIdToSessionId(::GetCurrentProcessId(), &real_session);
   {
     // The name taken by another kind of object.
     const UniqueHandle squatter(::CreateEventW(
@@ -172,7 +166,7 @@ TEST(AcquireSessionLockTest, SquattedNameServicesSessionOrFailedQueryIsRefused) 
       const std::wstring refusal = RefusalOf([&] { lock = AcquireSessionLock(kind); });
       session_query = nullptr;
       EXPECT_EQ(refusal, Refusal(error::kAccessDenied, message::kSessionUnknown));
-      for (std::uint32_t session : {0u, real_session}) {
+      for (const DWORD session : {DWORD{0}, real_session}) {
         EXPECT_FALSE(
             UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session, kind).c_str()))
                 .valid());
