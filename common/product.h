@@ -10,4 +10,12 @@ inline constexpr wchar_t kHostWindowClass[] = L"vexoNativeHost";
 // Caption of every message box the launcher shows.
 inline constexpr wchar_t kProductTitle[] = L"벡소링크 원격지원";
 
+// The Host program's file name at the root of a run folder.
+inline constexpr wchar_t kHostFileName[] = L"Vexo-Host.exe";
+
+// The Host's switches: the preparation run registers the run's broker service, and the
+// service control manager starts the Host as that service.
+inline constexpr wchar_t kHostInstallSwitch[] = L"--uac-install";
+inline constexpr wchar_t kHostServiceSwitch[] = L"--uac-service";
+
 }  // namespace vexo::product

@@ -1,6 +1,7 @@
 // Korean messages of the deployment and the Host start, shown to the customer as written.
 #pragma once
 
+#include "system/job_process.h"
 #include "system/process_wait.h"
 
 namespace vexo::message {
@@ -15,5 +16,21 @@ inline constexpr wchar_t kRunResultUnknown[] = L"실행 결과를 확인하지 �
 
 inline constexpr ProcessWaitMessages kRemoteSupportWait{kWaitForEndFailed, kPreparationTimedOut,
                                                         kRunResultUnknown};
+
+// Starting the Host inside its exit protection job.
+inline constexpr wchar_t kExitProtectionNotPrepared[] =
+    L"원격지원 종료 보호를 준비하지 못했습니다.";
+inline constexpr wchar_t kExitProtectionNotApplied[] = L"원격지원 종료 보호를 적용하지 못했습니다.";
+inline constexpr wchar_t kHostNotStarted[] = L"원격지원 Host를 실행하지 못했습니다.";
+inline constexpr wchar_t kExitProtectionNotAttached[] =
+    L"원격지원 프로세스 종료 보호를 연결하지 못했습니다.";
+
+inline constexpr JobProcessMessages kHostStart{kExitProtectionNotPrepared,
+                                               kExitProtectionNotApplied, kHostNotStarted,
+                                               kExitProtectionNotAttached};
+
+// The check before the Host start that the run's broker service does not exist yet.
+inline constexpr wchar_t kBrokerServiceAlreadyExists[] =
+    L"같은 식별자의 기존 서비스가 있어 실행하지 않습니다.";
 
 }  // namespace vexo::message

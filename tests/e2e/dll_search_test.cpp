@@ -17,14 +17,18 @@
 namespace vexo::test {
 namespace {
 
-// Runs a copy of `image` beside the planted bcrypt.dll, answering every box it shows (No where
-// there is one), and reports whether the planted DLL was loaded.
+// Runs a copy of `image` (named `name`, by default as the image) beside the planted bcrypt.dll,
+// answering every box it shows (No where there is one), and reports whether the planted DLL was
+// loaded.
 bool LoadsPlantedBcrypt(const std::wstring& image,
                         const std::vector<std::wstring>& arguments,
-                        TokenKind token) {
+                        TokenKind token,
+                        std::wstring name = {}) {
   const ScratchFolder folder(L"planted");
   folder.CopyIn(VEXO_PLANTED_BCRYPT_IMAGE, L"bcrypt.dll");
-  const std::wstring name = std::filesystem::path(image).filename().wstring();
+  if (name.empty()) {
+    name = std::filesystem::path(image).filename().wstring();
+  }
   ::DeleteFileW(VEXO_PLANTED_MARKER);
   const ProgramStart start{folder.CopyIn(image, name), arguments, token, folder.path()};
   EXPECT_FALSE(RunWithBoxes(start, BoxScript(), kLauncherTimeoutMs).result.timed_out);
@@ -34,8 +38,11 @@ bool LoadsPlantedBcrypt(const std::wstring& image,
 TEST(DllSearchTest, PlantedBcryptIsLoadedOnlyByAStaticImporter) {
   const std::wstring launcher = VEXO_LAUNCHER_IMAGE;
   // Unelevated, the normal start hashes its payload with CNG and starts its elevated instance
-  // (--portable-elevated) from the same file; the update worker starts without the payload.
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {}, TokenKind::kLimited));
+  // (--portable-elevated) from the same file. Under another name than its role's, so its update
+  // check stays off the network: Wine's own WinHTTP loads its dependencies past the override
+  // from the program's folder, where Windows searches only the system folder
+  // (docs/dll-search.md). The update worker starts without the payload.
+  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {}, TokenKind::kLimited, L"Vexo-Host (1).exe"));
   EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
   EXPECT_TRUE(LoadsPlantedBcrypt(VEXO_BCRYPT_IMPORTER_IMAGE, {}, TokenKind::kFull));
 }

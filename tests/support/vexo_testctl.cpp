@@ -1,10 +1,10 @@
 // vexo-testctl: the bench for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--timeout-ms N] -- PROGRAM [ARGS...]
+//   vexo-testctl run [--limited] [--answer-after-ms N] [--timeout-ms N] -- PROGRAM [ARGS...]
 //       Runs PROGRAM (with the limited token when asked), dismisses each product message box
-//       it shows (Cancel, else No, else OK), prints each box as one UTF-8 line and then the
-//       exit code, and returns the exit code; 1460 when the program did not end in time
-//       (default 60000 ms).
+//       it shows (Cancel, else No, else OK; after N ms when asked, as slowly as a person would),
+//       then prints each box as one UTF-8 line and the exit code, and returns the exit code;
+//       1460 when the program did not end in time (default 60000 ms).
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
 //
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <limits>
+#include <map>
 #include <stdexcept>
 
 #include "tests/support/wine_driver.h"
@@ -41,10 +42,13 @@ std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
 int RunCommand(const Arguments& args) {
   ProgramStart start;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
+  std::uint32_t answer_after_ms = 0;
   std::size_t i = 0;
   for (; i + 1 < args.size() && args[i] != L"--"; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
+    } else if (args[i] == L"--answer-after-ms") {
+      answer_after_ms = ParseNumber(args[++i], kDefaultTimeoutMs);
     } else if (args[i] == L"--timeout-ms") {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
@@ -54,19 +58,35 @@ int RunCommand(const Arguments& args) {
   if (i + 1 >= args.size() || args[i] != L"--") {
     throw UsageError("run needs -- and a program");
   }
-  start.program = args[i + 1];
+  start.program.resize(MAX_PATH * 4);
+  start.program.resize(::GetFullPathNameW(args[i + 1].c_str(),
+                                          static_cast<DWORD>(start.program.size()),
+                                          start.program.data(), nullptr));
   start.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
 
-  // An empty script: every box is reported, and dismissed.
-  const ScriptedRun run = RunWithBoxes(start, {}, timeout_ms);
-  for (const ObservedBox& box : run.boxes) {
+  // Every box is reported, and dismissed with Cancel, else No, else OK, once it has been up for
+  // `answer_after_ms`.
+  std::vector<ObservedBox> boxes;
+  std::map<HWND, std::uint64_t> first_seen;
+  BoxResponder responder([&](const ObservedBox& box) {
+    const std::uint64_t seen = first_seen.try_emplace(box.window, ::GetTickCount64()).first->second;
+    if (::GetTickCount64() - seen < answer_after_ms) {
+      return kAnswerLater;
+    }
+    boxes.push_back(box);
+    return IDCANCEL;
+  });
+  RunningProgram program = responder.Start(start);
+  const ProgramResult result = responder.WaitForExit(program, timeout_ms);
+  responder.Poll();
+  for (const ObservedBox& box : boxes) {
     std::printf("box %s\n", DescribeBox(box).c_str());
   }
-  if (run.result.timed_out) {
+  if (result.timed_out) {
     std::printf("timeout %u ms, terminated\n", timeout_ms);
   }
-  std::printf("exit-code %u\n", run.result.exit_code);
-  return static_cast<int>(run.result.exit_code);
+  std::printf("exit-code %u\n", result.exit_code);
+  return static_cast<int>(result.exit_code);
 }
 
 }  // namespace

@@ -1,0 +1,251 @@
+// The update worker: started from the copy of the program in the staging folder, it checks
+// everything the startup check prepared, tells the check it has taken over, waits for the
+// old program to end, swaps the program file, starts the new program and rolls back when it
+// does not come up.
+//
+// The swap never leaves the program file missing, not even when the worker dies half-way:
+// the old program is first copied to the backup name, then the new file is renamed over the
+// program in one step. (Replacing with a backup name renames the program away first and the
+// new file in second; a worker that dies or fails in between leaves no program at all.)
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "common/handles.h"
+#include "common/path.h"
+#include "update/executable_header.h"
+#include "update/manifest.h"
+#include "update/manifest_verify_win.h"
+#include "update/plan.h"
+#include "update/role.h"
+#include "update/update_entry.h"
+#include "update/update_error.h"
+#include "update/update_files_win.h"
+#include "update/update_names.h"
+#include "update/version.h"
+
+namespace vexo {
+namespace {
+
+constexpr std::uint32_t kWorkerExitUpdated = 0;
+constexpr std::uint32_t kWorkerExitRolledBack = 1;
+constexpr std::uint32_t kWorkerExitFailed = 13;
+constexpr std::uint64_t kWorkerMinimumSequence = 1;
+constexpr DWORD kParentAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kParentExitWaitMs = 45000;
+constexpr DWORD kCameUpWaitMs = 3000;
+constexpr DWORD kSwapFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+void Require(bool condition) {
+  if (!condition) {
+    ThrowUpdateValidationFailed();
+  }
+}
+
+bool SamePathIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The files of one update, all named from the worker's own place.
+struct UpdatePaths {
+  std::wstring worker;
+  std::wstring staging_folder;
+  std::wstring target;
+  std::wstring new_program;
+  std::wstring previous_program;
+  std::wstring failed_program;
+};
+
+std::wstring ProcessImagePath(HANDLE process) {
+  std::wstring image(kLongPathCapacity, L'\0');
+  DWORD size = kLongPathCapacity;
+  Require(::QueryFullProcessImageNameW(process, 0, image.data(), &size) != FALSE);
+  image.resize(size);
+  return image;
+}
+
+// The parent is the very program to be replaced, started by the same user, and the process
+// that wrote the plan (not another one that got its id).
+UniqueHandle OpenCheckedParent(std::uint32_t parent_id,
+                               const UpdatePlan& plan,
+                               const std::wstring& target) {
+  UniqueHandle parent(::OpenProcess(kParentAccess, FALSE, parent_id));
+  Require(parent.valid());
+  Require(CurrentUserSidString(::GetCurrentProcess()) == CurrentUserSidString(parent.get()));
+  Require(plan.parent_creation == ProcessCreationTime(parent.get()));
+  Require(SamePathIgnoringCase(ProcessImagePath(parent.get()), target));
+  return parent;
+}
+
+void SignalTakeOver(const std::wstring& staging_folder) {
+  const UniqueHandle event(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, ReadyEventName(FileName(staging_folder)).c_str()));
+  Require(event.valid() && ::SetEvent(event.get()) != FALSE);
+}
+
+// After a failed swap: a program file that is gone comes back from a backup that is
+// provably the old program. Never throws; the caller fails anyway.
+void RestoreProgramIfMissing(const std::wstring& target,
+                             const std::wstring& backup,
+                             const std::string& backup_hash) noexcept {
+  try {
+    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        FileSha256Hex(backup) == backup_hash) {
+      ::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+  } catch (...) {
+  }
+}
+
+// Puts `replacement` in place of `target`, keeping what `target` held as `backup`. The
+// program file holds the complete old or the complete new bytes at every moment.
+void SwapProgramFile(const std::wstring& target,
+                     const std::wstring& replacement,
+                     const std::wstring& backup,
+                     const std::string& target_hash) {
+  const bool swapped = ::CopyFileW(target.c_str(), backup.c_str(), TRUE) != FALSE &&
+                       FileSha256Hex(backup) == target_hash &&
+                       ::MoveFileExW(replacement.c_str(), target.c_str(), kSwapFlags) != FALSE;
+  if (!swapped) {
+    RestoreProgramIfMissing(target, backup, target_hash);
+    ThrowUpdateValidationFailed();
+  }
+}
+
+// The read handle that keeps the program file as it is while it is checked and started.
+UniqueHandle HoldProgramFile(const std::wstring& target) {
+  UniqueHandle file(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  Require(file.valid());
+  return file;
+}
+
+std::uint32_t RollBack(const UpdatePaths& paths,
+                       const UpdatePlan& plan,
+                       const VerifiedManifest& manifest) {
+  Require(FileSha256Hex(paths.previous_program) == plan.old_hash);
+  Require(FileSha256Hex(paths.target) == manifest.sha256);
+  SwapProgramFile(paths.target, paths.previous_program, paths.failed_program, manifest.sha256);
+  RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(plan.old_hash));
+  return kWorkerExitRolledBack;
+}
+
+UpdatePlan ReadPlan(const std::wstring& staging_folder, std::string_view role) {
+  return ReadUpdatePlan(
+      BytesAsText(ReadWholeFile(JoinPath(staging_folder, kPlanFileName), kMaxPlanBytes)), role);
+}
+
+UpdatePaths PathsOfUpdate(const std::wstring& worker,
+                          const std::wstring& staging_folder,
+                          std::string_view target_name) {
+  return {worker,
+          staging_folder,
+          JoinPath(ParentPath(staging_folder), WidenAscii(target_name)),
+          JoinPath(staging_folder, kNewProgramFileName),
+          JoinPath(staging_folder, kPreviousProgramFileName),
+          JoinPath(staging_folder, kFailedProgramFileName)};
+}
+
+// The plan's manifest verifies and offers a newer version; the worker and the program file are
+// the old program; the staged file is the promised x64 program.
+VerifiedManifest CheckStagedUpdate(const UpdatePaths& paths,
+                                   const UpdatePlan& plan,
+                                   std::string_view role,
+                                   std::string_view version) {
+  VerifiedManifest manifest =
+      VerifyUpdateManifest(plan.manifest, role, version, kWorkerMinimumSequence);
+  Require(CompareVersions(ParseVersion(manifest.version), ParseVersion(version)) > 0);
+  Require(FileSha256Hex(paths.worker) == plan.old_hash);
+  Require(FileSha256Hex(paths.target) == plan.old_hash);
+  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
+  CheckWindowsX64Executable(ReadWholeFile(paths.new_program, manifest.bytes));
+  return manifest;
+}
+
+// Starts the program now in place while nobody can change its file; whether it came up.
+bool StartSwappedProgram(const UpdatePaths& paths,
+                         const UpdatePlan& plan,
+                         const VerifiedManifest& manifest) {
+  const UniqueHandle held = HoldProgramFile(paths.target);
+  Require(FileSha256Hex(paths.target) == manifest.sha256);
+  return RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
+}
+
+}  // namespace
+
+bool RelaunchProgram(const std::wstring& program_path,
+                     const std::wstring& arguments,
+                     const std::wstring& recovery_value) {
+  std::wstring command_line = L"\"" + program_path + L"\"";
+  if (!arguments.empty()) {
+    command_line += L" " + arguments;
+  }
+  if (!recovery_value.empty()) {
+    ::SetEnvironmentVariableW(kRecoveryVariable, recovery_value.c_str());
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  const BOOL created = ::CreateProcessW(program_path.c_str(), command_line.data(), nullptr, nullptr,
+                                        FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                        ParentPath(program_path).c_str(), &startup, &started);
+  ::SetEnvironmentVariableW(kRecoveryVariable, nullptr);
+  if (!created) {
+    return false;
+  }
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  if (::WaitForSingleObject(process.get(), kCameUpWaitMs) != WAIT_OBJECT_0) {
+    return true;
+  }
+  DWORD exit_code = 0;
+  return ::GetExitCodeProcess(process.get(), &exit_code) != FALSE && exit_code == 0;
+}
+
+std::uint32_t RunUpdateWorker(const char* role, const char* version, std::uint32_t parent_id) {
+  Require(!IsCurrentProcessElevated());
+  const std::wstring worker = CurrentModulePath();
+  const std::wstring staging_folder = ParentPath(worker);
+  Require(IsStagingFolderName(FileName(staging_folder)));
+  const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
+  const UpdatePlan plan = ReadPlan(staging_folder, role);
+  const UpdatePaths paths = PathsOfUpdate(worker, staging_folder, plan.target);
+  Require(ExecutableMatchesRole(role, paths.target));
+  const VerifiedManifest manifest = CheckStagedUpdate(paths, plan, role, version);
+  const UniqueHandle parent = OpenCheckedParent(parent_id, plan, paths.target);
+
+  SignalTakeOver(paths.staging_folder);
+  Require(::WaitForSingleObject(parent.get(), kParentExitWaitMs) == WAIT_OBJECT_0);
+  Require(FileSha256Hex(paths.target) == plan.old_hash);
+  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
+  SwapProgramFile(paths.target, paths.new_program, paths.previous_program, plan.old_hash);
+  if (!StartSwappedProgram(paths, plan, manifest)) {
+    return RollBack(paths, plan, manifest);
+  }
+  WriteNewFile(JoinPath(paths.staging_folder, kAppliedFileName),
+               AppliedRecordText(role, manifest.sha256, manifest.version));
+  return kWorkerExitUpdated;
+}
+
+bool TryRunUpdateWorker(const char* role, const char* version, std::uint32_t& exit_code) {
+  int count = 0;
+  const UniqueArgv argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (!argv || count < 2 || std::wstring_view(argv.get()[1]) != kUpdateWorkerSwitch) {
+    return false;
+  }
+  try {
+    const std::optional<std::uint32_t> parent_id = count == static_cast<int>(kWorkerArgumentCount)
+                                                       ? ParseWorkerProcessId(argv.get()[2])
+                                                       : std::nullopt;
+    Require(parent_id.has_value() && *parent_id != ::GetCurrentProcessId());
+    exit_code = RunUpdateWorker(role, version, *parent_id);
+  } catch (...) {
+    exit_code = kWorkerExitFailed;
+  }
+  return true;
+}
+
+}  // namespace vexo
