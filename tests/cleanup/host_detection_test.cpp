@@ -32,7 +32,7 @@ TEST(EnsureHostStoppedTest, RefusesOnlyAHostOfTheRunFolderRunningForTheUser) {
     const DemoHostRun other(c.in_checked_folder ? L"" : c.host_name);
     const HostKnobs knobs(L"sleep=600000");
     const RunningProgram host =
-        StartProgram(ProgramCommand(c.in_checked_folder ? checked.host_path() : other.host_path()));
+        StartProgram({c.in_checked_folder ? checked.host_path() : other.host_path()});
     EXPECT_EQ(RefusalOf([&] { EnsureHostStopped(checked.folder()); }),
               c.code == 0 ? L"" : Refusal(c.code, message::kCloseHostFirst));
   }

@@ -1,11 +1,17 @@
-// Message-box text of a Failure, with the descriptions this system really gives.
+// A Failure and its message-box text, with the descriptions this system really gives.
 #include <gtest/gtest.h>
 
-#include "common/failure.h"
 #include "common/failure_text.h"
+#include "tests/common/catch_failure.h"
 
 namespace vexo {
 namespace {
+
+// A zero code never reaches the customer: it becomes 13. Codes print in decimal.
+TEST(FailureTest, ZeroCodeBecomesInvalidDataAndCodesPrintInDecimal) {
+  EXPECT_EQ(RefusalOf([] { ThrowFailure(L"x", 0); }), L"13: x");
+  EXPECT_EQ(RefusalOf([] { ThrowFailure(L"x", 0xFFFFFFFFu); }), L"4294967295: x");
+}
 
 TEST(FormatFailureTextTest, SentenceThenCodeThenTheSystemsDescription) {
   // A known code: the system's text follows untouched, its line break included.

@@ -37,15 +37,12 @@ bool LoadsPlantedBcrypt(const std::wstring& image,
 
 TEST(DllSearchTest, PlantedBcryptIsLoadedOnlyByAStaticImporter) {
   const std::wstring launcher = VEXO_LAUNCHER_IMAGE;
-  // Unelevated, the normal start starts its elevated instance from the same file. Under another
-  // name than its role's, so its update check stays off the network: Wine's own WinHTTP loads
-  // its dependencies past the override from the program's folder, where Windows searches only
-  // the system folder (docs/dll-search.md).
+  // Unelevated, the normal start hashes its payload with CNG and starts its elevated instance
+  // (--portable-elevated) from the same file. Under another name than its role's, so its update
+  // check stays off the network: Wine's own WinHTTP loads its dependencies past the override
+  // from the program's folder, where Windows searches only the system folder
+  // (docs/dll-search.md). The update worker starts without the payload.
   EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {}, TokenKind::kLimited, L"Vexo-Host (1).exe"));
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--verify-payload"}, TokenKind::kFull));
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--cleanup", L"0123456789abcdef0123456789abcdef"},
-                                  TokenKind::kFull));
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--portable-elevated"}, TokenKind::kLimited));
   EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
   EXPECT_TRUE(LoadsPlantedBcrypt(VEXO_BCRYPT_IMPORTER_IMAGE, {}, TokenKind::kFull));
 }

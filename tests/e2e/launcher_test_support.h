@@ -1,27 +1,22 @@
 // What the launcher e2e tests share: a fresh copy of the real launcher in its own folder, and
-// the texts the launcher builds from Windows' own error descriptions.
+// the text of its failure boxes.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "tests/support/box_expectations.h"
+#include "common/failure_text.h"
+#include "tests/support/box_watcher.h"
 #include "tests/support/wine_driver.h"
 
 namespace vexo::test {
 
 inline constexpr std::uint32_t kLauncherTimeoutMs = 60000;
 
-// The text of a failure box: the sentence, then the code line with the system's description.
+// The text of a failure box, as the launcher builds it (its format is tested on its own in
+// tests/common/failure_text_test.cpp).
 inline std::wstring FailureBoxText(const std::wstring& sentence, DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  const UniqueLocalMemory owner(buffer);
-  const std::wstring description = length != 0 ? std::wstring(buffer, length) : L"";
-  return sentence + L"\n오류 " + std::to_wstring(code) + (description.empty() ? L"" : L": ") +
-         description;
+  return FormatFailureText(Failure{code, sentence});
 }
 
 // A copy of the built launcher, named as customers get it, in a fresh folder on C:.

@@ -1,6 +1,7 @@
 // Fuzzes ExecutableMatchesRole and RoleArgumentsAllowed. The first byte picks a role, the
 // rest is the path as UTF-16 code units. Short ASCII names are also matched with the
 // library's regular expressions, which must agree with the hand-written matcher.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <regex>
@@ -14,24 +15,10 @@ namespace {
 constexpr std::string_view kRoles[] = {"host",      "viewer", "server", "manager",
                                        "collector", "Host",   "",       "unknown"};
 
-bool IsAscii(std::wstring_view text) {
-  for (wchar_t c : text) {
-    if (c > 0x7f) {
-      return false;
-    }
+void Require(bool condition) {
+  if (!condition) {
+    __builtin_trap();
   }
-  return true;
-}
-
-std::wstring EscapedForRegex(std::wstring_view name) {
-  std::wstring escaped;
-  for (wchar_t c : name) {
-    if (std::wstring_view(L".-()[]{}*+?^$|\\").find(c) != std::wstring_view::npos) {
-      escaped += L'\\';
-    }
-    escaped += c;
-  }
-  return escaped;
 }
 
 }  // namespace
@@ -47,32 +34,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const bool matches = vexo::ExecutableMatchesRole(role, path);
 
-  const std::size_t separator = path.find_last_of(L"\\/");
-  const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);  // npos + 1 is 0
   const vexo::RoleEntry* entry = vexo::FindRole(role);
+  const bool ascii = std::all_of(name.begin(), name.end(), [](wchar_t c) { return c <= 0x7f; });
   if (entry == nullptr) {
-    if (matches) {
-      __builtin_trap();
+    Require(!matches);
+  } else if (name.size() <= 128 && ascii) {
+    std::wstring pattern = L"Vexolink-Collector(?:-[0-9.]+)?\\.exe";
+    if (entry->name_rule != vexo::RoleNameRule::kCollectorNamePattern) {
+      pattern.clear();
+      for (wchar_t c : entry->file_name) {
+        pattern += std::wstring_view(L".-()[]{}*+?^$|\\").find(c) != std::wstring_view::npos
+                       ? std::wstring{L'\\', c}
+                       : std::wstring{c};
+      }
     }
-  } else if (name.size() <= 128 && IsAscii(name)) {
-    const std::wstring pattern = entry->name_rule == vexo::RoleNameRule::kCollectorNamePattern
-                                     ? L"Vexolink-Collector(?:-[0-9.]+)?\\.exe"
-                                     : EscapedForRegex(entry->file_name);
-    const std::wregex expected(pattern, std::regex::ECMAScript | std::regex::icase);
-    if (matches != std::regex_match(name, expected)) {
-      __builtin_trap();
-    }
+    Require(matches == std::regex_match(name, std::wregex(pattern, std::regex::icase)));
   }
 
   // The arguments a role may carry: empty, or exactly its one switch.
-  const bool allowed = vexo::RoleArgumentsAllowed(role, std::string(name.begin(), name.end()));
-  if (name.empty() && !allowed) {
-    __builtin_trap();
-  }
-  if (!name.empty() && allowed &&
-      (entry == nullptr || entry->carried_switch.empty() ||
-       std::string(name.begin(), name.end()) != entry->carried_switch)) {
-    __builtin_trap();
-  }
+  const std::string line(name.begin(), name.end());
+  const bool allowed = vexo::RoleArgumentsAllowed(role, line);
+  Require(line.empty() ? allowed
+                       : !allowed || (entry != nullptr && !entry->carried_switch.empty() &&
+                                      line == entry->carried_switch));
   return 0;
 }

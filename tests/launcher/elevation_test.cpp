@@ -1,6 +1,9 @@
-// The elevated re-start's refusals and the pumping wait, on real processes. The administrator
-// check under both tokens and what the elevated instance receives are shown end to end
-// (tests/e2e).
+// The launcher's Windows parts on real processes and named mutexes of this Wine session, where
+// the end-to-end tests cannot reach: the pumping wait, the elevated re-start's refusals, a
+// session lock name taken by another kind of object and a session the launcher must not run in.
+// The administrator check under both tokens, what the elevated instance receives, one lock
+// holder per kind, its release and a refusal that brings a running Host forward are shown end to
+// end (tests/e2e).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +13,7 @@
 #include "deploy/messages.h"
 #include "launcher/elevation.h"
 #include "launcher/messages.h"
+#include "launcher/session_lock.h"
 #include "system/process_wait.h"
 #include "tests/common/catch_failure.h"
 #include "tests/support/wine_driver.h"
@@ -21,44 +25,30 @@ constexpr UINT kProbeMessage = WM_APP + 7;
 constexpr LRESULT kProbeAnswer = 0x5EED;
 
 test::RunningProgram StartChild(std::vector<std::wstring> arguments) {
-  return test::StartProgram(test::ProgramCommand(
-      test::CurrentProgramFolder() + L"\\launcher_test_child.exe", std::move(arguments)));
+  return test::StartProgram(
+      {test::CurrentProgramFolder() + L"\\launcher_test_child.exe", std::move(arguments)});
 }
 
 std::uint32_t Wait(HANDLE process, std::uint32_t limit_ms) {
   return WaitForProcessPumping(process, limit_ms, message::kRemoteSupportWait);
 }
 
-TEST(WaitForProcessPumpingTest, GivesTheExitCodeUnchanged) {
-  const struct {
-    std::vector<std::wstring> child;
-    std::uint32_t limit_ms;
-    std::uint32_t code;
-  } cases[] = {
-      {{L"exit", L"0"}, kNoTimeLimit, 0},
-      {{L"exit", L"2147483648"}, kNoTimeLimit, 0x80000000},
-      {{L"exit", L"4294967295"}, kNoTimeLimit, 0xFFFFFFFF},
-      {{L"sleep", L"600", L"42"}, 20000, 42},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Wait(StartChild(c.child).handle(), c.limit_ms), c.code);
-  }
-  // An ended child is never a time-out, even with no time left.
-  test::RunningProgram ended = StartChild({L"exit", L"7"});
+// All 32 bits of an exit code come back; an ended child is never a time-out, even with no time
+// left; a child still running at the limit is, and the wait leaves it running. Handles that
+// give no exit code fail with their own messages.
+TEST(WaitForProcessPumpingTest, ExitCodeTimeOutAndHandlesWithoutOne) {
+  EXPECT_EQ(Wait(StartChild({L"sleep", L"0", L"4294967295"}).handle(), kNoTimeLimit), 0xFFFFFFFF);
+  EXPECT_EQ(Wait(StartChild({L"sleep", L"600", L"42"}).handle(), 20000), 42u);
+  test::RunningProgram ended = StartChild({L"sleep", L"0", L"7"});
   ended.WaitOrTerminate(kNoTimeLimit);
   EXPECT_EQ(Wait(ended.handle(), 0), 7u);
-}
 
-// A child still running at the limit is a time-out, and the wait leaves it running; handles
-// that give no exit code fail with their own messages.
-TEST(WaitForProcessPumpingTest, TimeOutAndHandlesWithoutAnExitCode) {
   test::RunningProgram sleeping = StartChild({L"sleep", L"60000", L"0"});
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(RefusalOf([&] { Wait(sleeping.handle(), 1000); }),
             Refusal(error::kTimeout, message::kPreparationTimedOut));
   EXPECT_GE(::GetTickCount64() - start, 1000u);
   EXPECT_FALSE(sleeping.HasEnded());
-
   const UniqueHandle set_event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
   UniqueHandle synchronize_only;
   ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), sleeping.handle(), ::GetCurrentProcess(),
@@ -84,17 +74,14 @@ LRESULT CALLBACK ProbeProcedure(HWND window, UINT msg, WPARAM wparam, LPARAM lpa
 // message and the thread's own queue wait too. The wait can only end if it dispatches and
 // drains while it waits.
 TEST(WaitForProcessPumpingTest, ServesSentPostedAndThreadMessages) {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &ProbeProcedure;
-  window_class.lpszClassName = L"VexoPumpProbe";
+  const WNDCLASSW window_class{0,       &ProbeProcedure, 0,       0,       nullptr,
+                               nullptr, nullptr,         nullptr, nullptr, L"VexoPumpProbe"};
   ::RegisterClassW(&window_class);
   const HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
                                         HWND_MESSAGE, nullptr, nullptr, nullptr);
   MSG msg;
   ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread gets its queue
-  for (int i = 0; i < 100; ++i) {
-    ::PostThreadMessageW(::GetCurrentThreadId(), kProbeMessage, 0, 0);
-  }
+  ::PostThreadMessageW(::GetCurrentThreadId(), kProbeMessage, 0, 0);
   ::PostMessageW(window, kProbeMessage, 0, 0);
   test::RunningProgram child = StartChild(
       {L"send", DecimalText(reinterpret_cast<std::uintptr_t>(window)), DecimalText(kProbeMessage)});
@@ -104,47 +91,93 @@ TEST(WaitForProcessPumpingTest, ServesSentPostedAndThreadMessages) {
   ::DestroyWindow(window);
 }
 
-// A run id that could smuggle arguments into an elevated process starts nothing.
-TEST(RelaunchElevatedTest, MalformedRunIdStartsNothing) {
-  const std::wstring failed = message::kElevationCancelledOrFailed;
-  for (const wchar_t* id :
-       {L"0123456789ABCDEF0123456789abcdef", L"0123456789abcdef0123456789abcde",
-        L"0123456789abcdef 123456789abcdef", L"0123456789abcdef\"123456789abcdef"}) {
-    EXPECT_EQ(RefusalOf([&] {
-                RelaunchElevated(test::CurrentProgramFolder() + L"\\launcher_test_child.exe",
-                                 {LaunchMode::kCleanupRequest, id});
-              }),
-              Refusal(error::kInvalidParameter, failed));
-  }
-}
-
-// Wine's shell shows its own error box on this thread before it reports a failed start; a
-// helper thread closes it. Windows leaves ERROR_FILE_NOT_FOUND; Wine's shell clears the last
-// error while it shows its box, and a zero code never reaches the customer: it becomes 13.
-TEST(RelaunchElevatedTest, MissingProgramFailsWithTheStartError) {
+// A run id that could smuggle arguments into an elevated process starts nothing (the run id
+// grammar itself is tested with the command line). A program that cannot be started is a
+// refusal: Wine's shell shows its own error box on this thread before it reports the failed
+// start, which a helper thread closes; Windows leaves ERROR_FILE_NOT_FOUND, Wine's shell clears
+// the last error while it shows its box, and a zero code never reaches the customer: it
+// becomes 13.
+TEST(RelaunchElevatedTest, MalformedRunIdOrMissingProgramIsRefused) {
   std::atomic<bool> stop{false};
-  std::thread closer([&stop] {
+  std::thread closer([&stop, thread = ::GetCurrentThreadId()] {
     for (; !stop; ::Sleep(50)) {
-      for (HWND box = ::FindWindowW(test::kDialogClass, nullptr); box != nullptr;
-           box = ::FindWindowExW(nullptr, box, test::kDialogClass, nullptr)) {
-        DWORD process_id = 0;
-        ::GetWindowThreadProcessId(box, &process_id);
-        if (process_id == ::GetCurrentProcessId()) {
-          ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-        }
-      }
+      ::EnumThreadWindows(
+          thread,
+          [](HWND box, LPARAM) -> BOOL {
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return TRUE;
+          },
+          0);
     }
   });
-  const std::wstring refusal = RefusalOf([] {
-    RelaunchElevated(test::CurrentProgramFolder() + L"\\no-such.exe",
-                     {LaunchMode::kNormalStart, L""});
+  const std::wstring folder = test::CurrentProgramFolder();
+  const std::wstring smuggling = RefusalOf([&] {
+    RelaunchElevated(folder + L"\\launcher_test_child.exe",
+                     {LaunchMode::kCleanupRequest, L"0123456789abcdef\" --x 6789abcdef"});
+  });
+  const std::wstring missing = RefusalOf([&] {
+    RelaunchElevated(folder + L"\\no-such.exe", {LaunchMode::kNormalStart, L""});
   });
   stop = true;
   closer.join();
-  EXPECT_TRUE(refusal == Refusal(ERROR_FILE_NOT_FOUND, message::kElevationCancelledOrFailed) ||
-              refusal == Refusal(error::kInvalidData, message::kElevationCancelledOrFailed))
-      << testing::PrintToString(refusal);
+  EXPECT_EQ(smuggling, Refusal(error::kInvalidParameter, message::kElevationCancelledOrFailed));
+  EXPECT_TRUE(missing == Refusal(ERROR_FILE_NOT_FOUND, message::kElevationCancelledOrFailed) ||
+              missing == Refusal(error::kInvalidData, message::kElevationCancelledOrFailed))
+      << testing::PrintToString(missing);
+}
+
+// The launcher's code linked into this program calls ProcessIdToSessionId through the import
+// pointer below, which this program defines in place of the import library's: a test can make
+// it report what Wine never does, the services' session 0 or a failure.
+using SessionQuery = BOOL(WINAPI*)(DWORD, DWORD*);
+SessionQuery session_query = nullptr;  // null: the system's own
+
+BOOL WINAPI QuerySession(DWORD process_id, DWORD* session_id) {
+  static const auto system = reinterpret_cast<SessionQuery>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "ProcessIdToSessionId")));
+  return (session_query != nullptr ? session_query : system)(process_id, session_id);
+}
+
+// A lock name another kind of object took is refused; so are the services' session and a
+// failed session query, before any mutex is made.
+TEST(AcquireSessionLockTest, SquattedNameServicesSessionOrFailedQueryIsRefused) {
+  DWORD real_session = 0;
+  ::ProcessIdToSessionId(::GetCurrentProcessId(), &real_session);
+  {
+    // The name taken by another kind of object.
+    const UniqueHandle squatter(::CreateEventW(
+        nullptr, TRUE, FALSE, SessionLockName(real_session, SessionLockKind::kLauncher).c_str()));
+    SessionLock lock;
+    EXPECT_EQ(RefusalOf([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); }),
+              Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
+  }
+  const SessionQuery fakes[] = {[](DWORD, DWORD* session_id) -> BOOL {
+                                  *session_id = 0;
+                                  return TRUE;
+                                },
+                                [](DWORD, DWORD*) -> BOOL {
+                                  ::SetLastError(ERROR_ACCESS_DENIED);
+                                  return FALSE;
+                                }};
+  for (const SessionQuery fake : fakes) {
+    for (SessionLockKind kind : {SessionLockKind::kLauncher, SessionLockKind::kKeeper}) {
+      SessionLock lock;
+      session_query = fake;
+      const std::wstring refusal = RefusalOf([&] { lock = AcquireSessionLock(kind); });
+      session_query = nullptr;
+      EXPECT_EQ(refusal, Refusal(error::kAccessDenied, message::kSessionUnknown));
+      for (const DWORD session : {DWORD{0}, real_session}) {
+        EXPECT_FALSE(
+            UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, SessionLockName(session, kind).c_str()))
+                .valid());
+      }
+    }
+  }
 }
 
 }  // namespace
 }  // namespace vexo
+
+extern "C" {
+vexo::SessionQuery __imp_ProcessIdToSessionId = &vexo::QuerySession;
+}

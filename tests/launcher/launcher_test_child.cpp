@@ -1,6 +1,5 @@
 // A child process for the waiting tests. What it does is chosen by its
 // arguments:
-//   exit CODE           exit with CODE at once
 //   sleep MS CODE       sleep MS milliseconds, then exit with CODE
 //   send HWND MSG       SendMessageW(HWND, MSG) and exit with the result
 #include <windows.h>
@@ -22,9 +21,7 @@ std::uint64_t Number(const wchar_t* text) {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   DWORD code = kUsage;
-  if (mode == L"exit" && argc == 3) {
-    code = static_cast<DWORD>(Number(argv[2]));
-  } else if (mode == L"sleep" && argc == 4) {
+  if (mode == L"sleep" && argc == 4) {
     ::Sleep(static_cast<DWORD>(Number(argv[2])));
     code = static_cast<DWORD>(Number(argv[3]));
   } else if (mode == L"send" && argc == 4) {

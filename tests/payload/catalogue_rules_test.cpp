@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "common/error_codes.h"
-#include "common/failure.h"
 #include "payload/catalogue.h"
 #include "payload/messages.h"
+#include "tests/common/catch_failure.h"
 
 namespace vexo {
 namespace {
@@ -39,13 +39,9 @@ TEST(VerifyPayloadCatalogueTest, Table) {
       catalogue.push_back({static_cast<std::uint32_t>(101 + catalogue.size()), path, kDigest});
     }
     catalogue[c.index] = {c.resource_id, c.relative_path, kDigest};
-    try {
-      VerifyPayloadCatalogue(catalogue);
-      EXPECT_EQ(c.message, nullptr) << c.name << ": accepted";
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code, error::kInvalidData) << c.name;
-      EXPECT_EQ(failure.message, c.message == nullptr ? L"" : c.message) << c.name;
-    }
+    EXPECT_EQ(RefusalOf([&] { VerifyPayloadCatalogue(catalogue); }),
+              c.message == nullptr ? L"" : Refusal(error::kInvalidData, c.message))
+        << c.name;
   }
 }
 

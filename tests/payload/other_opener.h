@@ -25,7 +25,7 @@ class FileHeldByOtherHandle {
                             FILE_SHARE_READ,
                             nullptr,
                             OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL,
+                            0,
                             nullptr)),
         release_([this, milliseconds] {
           ::Sleep(milliseconds);

@@ -1,4 +1,20 @@
-// Kept for existing includes: the bench is declared in one header.
+// The box watcher, and its GoogleTest glue: a scripted run passes only when its program ended
+// in time and every box came exactly as scripted.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "tests/support/wine_driver.h"
+
+namespace vexo::test {
+
+inline ::testing::AssertionResult BoxesAsScripted(const ScriptedRun& run) {
+  ::testing::AssertionResult result =
+      run.violations.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure();
+  for (const auto& violation : run.violations) {
+    result << "\n  " << violation;
+  }
+  return result;
+}
+
+}  // namespace vexo::test

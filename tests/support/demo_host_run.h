@@ -96,7 +96,7 @@ class HostKnobs {
 inline std::uint32_t DemoHostRun::Run(const std::wstring& argument,
                                       const std::wstring& knobs) const {
   const HostKnobs set(knobs);
-  ProgramStart start = ProgramCommand(host_path_);
+  ProgramStart start{host_path_};
   if (!argument.empty()) {
     start.arguments.push_back(argument);
   }

@@ -9,12 +9,14 @@
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
 //
 // Errors of the tool itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
-#include "tests/support/wine_driver.h"
-
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <limits>
 #include <map>
+#include <stdexcept>
+
+#include "tests/support/wine_driver.h"
 
 namespace {
 
@@ -24,27 +26,14 @@ using Arguments = std::vector<std::wstring>;
 constexpr int kExitUsage = 2;
 constexpr int kExitToolFailed = 3;
 constexpr std::uint32_t kDefaultTimeoutMs = 60000;
-constexpr wchar_t kArgumentsEnd[] = L"--";
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-void PrintLine(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
+// A command line the tool does not understand.
+using UsageError = std::invalid_argument;
 
 std::uint32_t ParseNumber(const std::wstring& text, std::uint32_t max) {
-  std::size_t used = 0;
-  unsigned long long value = 0;
-  try {
-    value = text.empty() || text[0] == L'-' ? max + 1ULL : std::stoull(text, &used, 0);
-  } catch (const std::logic_error&) {
-    used = 0;
-  }
-  if (used != text.size() || value > max) {
+  wchar_t* end = nullptr;
+  const unsigned long long value = std::wcstoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] < L'0' || text[0] > L'9' || *end != L'\0' || value > max) {
     throw UsageError("not a number in range: " + ToUtf8(text));
   }
   return static_cast<std::uint32_t>(value);
@@ -55,7 +44,7 @@ int RunCommand(const Arguments& args) {
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::uint32_t answer_after_ms = 0;
   std::size_t i = 0;
-  for (; i + 1 < args.size() && args[i] != kArgumentsEnd; ++i) {
+  for (; i + 1 < args.size() && args[i] != L"--"; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
     } else if (args[i] == L"--answer-after-ms") {
@@ -66,7 +55,7 @@ int RunCommand(const Arguments& args) {
       throw UsageError("unknown run option: " + ToUtf8(args[i]));
     }
   }
-  if (i + 1 >= args.size() || args[i] != kArgumentsEnd) {
+  if (i + 1 >= args.size() || args[i] != L"--") {
     throw UsageError("run needs -- and a program");
   }
   start.program.resize(MAX_PATH * 4);
@@ -91,55 +80,34 @@ int RunCommand(const Arguments& args) {
   const ProgramResult result = responder.WaitForExit(program, timeout_ms);
   responder.Poll();
   for (const ObservedBox& box : boxes) {
-    PrintLine("box " + DescribeBox(box));
+    std::printf("box %s\n", DescribeBox(box).c_str());
   }
   if (result.timed_out) {
-    PrintLine("timeout " + std::to_string(timeout_ms) + " ms, terminated");
+    std::printf("timeout %u ms, terminated\n", timeout_ms);
   }
-  PrintLine("exit-code " + std::to_string(result.exit_code));
+  std::printf("exit-code %u\n", result.exit_code);
   return static_cast<int>(result.exit_code);
 }
-
-std::uint16_t ResourceId(const std::wstring& text) {
-  return static_cast<std::uint16_t>(ParseNumber(text, 0xFFFF));
-}
-
-int StripResourceCommand(const Arguments& args) {
-  RemoveResource(args[0], RT_RCDATA, ResourceId(args[1]));
-  return 0;
-}
-
-int PatchResourceCommand(const Arguments& args) {
-  FlipResourceByte(args[0], ResourceId(args[1]),
-                   ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
-  return 0;
-}
-
-struct Command {
-  const wchar_t* name;
-  std::size_t argument_count;  // SIZE_MAX: any
-  int (*run)(const Arguments&);
-};
-
-constexpr Command kCommands[] = {
-    {L"run", SIZE_MAX, RunCommand},
-    {L"strip-resource", 2, StripResourceCommand},
-    {L"patch-resource", 3, PatchResourceCommand},
-};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  const Arguments args(argv + std::min(argc, 2), argv + argc);
   try {
-    const std::wstring name = argc > 1 ? argv[1] : L"";
-    const Arguments args(argv + std::min(argc, 2), argv + argc);
-    for (const Command& command : kCommands) {
-      if (name == command.name &&
-          (command.argument_count == SIZE_MAX || args.size() == command.argument_count)) {
-        return command.run(args);
-      }
+    if (command == L"run") {
+      return RunCommand(args);
     }
-    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(name));
+    if (command == L"strip-resource" && args.size() == 2) {
+      RemoveResource(args[0], RT_RCDATA, static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)));
+      return 0;
+    }
+    if (command == L"patch-resource" && args.size() == 3) {
+      FlipResourceByte(args[0], static_cast<std::uint16_t>(ParseNumber(args[1], 0xFFFF)),
+                       ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
+      return 0;
+    }
+    throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(command));
   } catch (const UsageError& error) {
     std::fprintf(stderr, "vexo-testctl: %s (see the top of vexo_testctl.cpp)\n", error.what());
     return kExitUsage;

@@ -1,7 +1,6 @@
 #include "tests/support/wine_driver.h"
 
 #include <algorithm>
-#include <array>
 
 namespace vexo::test {
 namespace {
@@ -9,11 +8,11 @@ namespace {
 constexpr DWORD kTerminateWaitMs = 10000;
 constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile window
 constexpr int kBoxTextControlId = 0xFFFF;
+constexpr std::uint64_t kAnswered = UINT64_MAX;  // in place of the tick a box was first seen
 
-// Button names by control id (IDOK 1 ... IDCONTINUE 11); the ids between have no name here.
-constexpr const wchar_t* kButtonNames[] = {nullptr,  L"ok",     L"cancel",   L"abort",
-                                           L"retry", L"ignore", L"yes",      L"no",
-                                           nullptr,  nullptr,   L"tryagain", L"continue"};
+// Button names by control id, IDOK 1 to IDNO 7.
+constexpr const char* kButtonNames[] = {"0",     "ok",     "cancel", "abort",
+                                        "retry", "ignore", "yes",    "no"};
 constexpr const char* kIconNames[] = {"none",        "error", "question",  "warning",
                                       "information", "other", "unobserved"};
 
@@ -60,68 +59,53 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-bool IsVisibleOfClass(HWND window, const wchar_t* class_name) {
-  std::array<wchar_t, 16> name{};
-  return (::GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
-         ::GetClassNameW(window, name.data(), static_cast<int>(name.size())) > 0 &&
-         std::wstring_view(name.data()) == class_name;
-}
-
-BOOL CALLBACK CollectProductBox(HWND window, LPARAM boxes) {
-  if (IsVisibleOfClass(window, kDialogClass) && WindowText(window) == kProductBoxCaption) {
-    reinterpret_cast<std::vector<HWND>*>(boxes)->push_back(window);
-  }
-  return TRUE;
-}
-
+// Reads a box the hook has marked ready or that had its grace; its icon is known only then.
 // Wine builds a box from a template with every button and destroys the unused ones; only
 // visible buttons count, in case a system keeps hidden ones.
-BOOL CALLBACK CollectButton(HWND control, LPARAM buttons) {
-  if (IsVisibleOfClass(control, L"Button")) {
-    reinterpret_cast<std::vector<int>*>(buttons)->push_back(::GetDlgCtrlID(control));
-  }
-  return TRUE;
-}
-
-// Reads a box the hook has marked ready or that had its grace; its icon is known only then.
 ObservedBox ReadBox(HWND window, bool ready) {
-  ObservedBox box{
-      window, 0, BoxIcon::kUnobserved, WindowText(::GetDlgItem(window, kBoxTextControlId)), {}};
   DWORD process_id = 0;
   ::GetWindowThreadProcessId(window, &process_id);
-  box.process_id = process_id;
+  ObservedBox box{window,
+                  process_id,
+                  BoxIcon::kUnobserved,
+                  WindowText(::GetDlgItem(window, kBoxTextControlId)),
+                  {}};
   if (ready) {
     // An absent property reads as 0, kNone; a value the hook never writes as kOther.
     const auto icon = reinterpret_cast<std::uintptr_t>(::GetPropW(window, kBoxIconProperty));
     box.icon = static_cast<BoxIcon>(std::min(icon, static_cast<std::uintptr_t>(BoxIcon::kOther)));
   }
-  ::EnumChildWindows(window, CollectButton, reinterpret_cast<LPARAM>(&box.buttons));
+  for (HWND button = nullptr; (button = ::FindWindowExW(window, button, L"Button", nullptr));) {
+    if (::IsWindowVisible(button)) {
+      box.buttons.push_back(::GetDlgCtrlID(button));
+    }
+  }
   return box;
-}
-
-bool HasButton(const ObservedBox& box, int id) {
-  return std::find(box.buttons.begin(), box.buttons.end(), id) != box.buttons.end();
 }
 
 // Posts what the button itself sends its dialog when clicked, or closes a box without buttons.
 void AnswerBox(const ObservedBox& box, int id) {
+  const auto has = [&](int button) {
+    return std::find(box.buttons.begin(), box.buttons.end(), button) != box.buttons.end();
+  };
   for (const int fallback : {IDCANCEL, IDNO, IDOK}) {
-    id = HasButton(box, id) ? id : fallback;
+    id = has(id) ? id : fallback;
   }
-  id = HasButton(box, id) || box.buttons.empty() ? id : box.buttons.front();
   if (box.buttons.empty()) {
     ::PostMessageW(box.window, WM_CLOSE, 0, 0);
-  } else {
-    ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(box.window, id)));
+    return;
   }
+  id = has(id) ? id : box.buttons.front();
+  ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(box.window, id)));
 }
 
 std::string Describe(BoxIcon icon, const std::vector<int>& buttons, const std::wstring& text) {
   std::string out = std::string("icon=") + kIconNames[static_cast<std::size_t>(icon)] + " buttons=";
   for (std::size_t i = 0; i < buttons.size(); ++i) {
+    const auto id = static_cast<std::size_t>(buttons[i]);
     out += i == 0 ? "" : ",";
-    out += ButtonName(buttons[i]);
+    out += id < std::size(kButtonNames) ? kButtonNames[id] : std::to_string(buttons[i]);
   }
   out += " text=\"";
   for (const char c : ToUtf8(text)) {
@@ -130,6 +114,10 @@ std::string Describe(BoxIcon icon, const std::vector<int>& buttons, const std::w
                                    : std::string{c};
   }
   return out + "\"";
+}
+
+std::string Describe(const ExpectedBox& box) {
+  return Describe(box.icon, box.buttons, box.text);
 }
 
 }  // namespace
@@ -158,24 +146,17 @@ bool RunningProgram::HasEnded() const {
   return ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
 }
 
-std::optional<std::uint32_t> RunningProgram::WaitForExit(std::uint32_t timeout_ms) const {
+ProgramResult RunningProgram::WaitOrTerminate(std::uint32_t timeout_ms) {
   const DWORD wait = ::WaitForSingleObject(process_.get(), timeout_ms);
   DWORD exit_code = 0;
   if (wait == WAIT_TIMEOUT) {
-    return std::nullopt;
+    Terminate();
+    return {ERROR_TIMEOUT, true};
   }
   if (wait != WAIT_OBJECT_0 || !::GetExitCodeProcess(process_.get(), &exit_code)) {
     ThrowSupportError("cannot wait for the program's exit code", ::GetLastError());
   }
-  return exit_code;
-}
-
-ProgramResult RunningProgram::WaitOrTerminate(std::uint32_t timeout_ms) {
-  if (const auto exit_code = WaitForExit(timeout_ms)) {
-    return {*exit_code, false};
-  }
-  Terminate();
-  return {ERROR_TIMEOUT, true};
+  return {exit_code, false};
 }
 
 void RunningProgram::Terminate() {
@@ -225,11 +206,6 @@ std::string DescribeBox(const ObservedBox& box) {
   return Describe(box.icon, box.buttons, box.text);
 }
 
-std::string ButtonName(int id) {
-  const bool named = id > 0 && id < static_cast<int>(std::size(kButtonNames)) && kButtonNames[id];
-  return named ? ToUtf8(kButtonNames[id]) : std::to_string(id);
-}
-
 BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
   // The system loads the DLL by the full path it has here into every process of the desktop
   // that handles messages (thread 0 with the DLL's module), and calls the hook in there.
@@ -247,26 +223,28 @@ BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
 
 void BoxResponder::Poll() {
   std::vector<HWND> boxes;
-  ::EnumWindows(CollectProductBox, reinterpret_cast<LPARAM>(&boxes));
+  for (HWND box = nullptr;
+       (box = ::FindWindowExW(nullptr, box, kDialogClass, kProductBoxCaption)) != nullptr;) {
+    if (::IsWindowVisible(box)) {
+      boxes.push_back(box);
+    }
+  }
   // Forget boxes that are gone, so a window handle handed out again later is a new box.
-  const auto gone = [&](HWND window) {
-    return std::find(boxes.begin(), boxes.end(), window) == boxes.end();
-  };
-  std::erase_if(answered_, gone);
-  std::erase_if(first_seen_, [&](const auto& entry) { return gone(entry.first); });
+  std::erase_if(first_seen_, [&](const auto& entry) {
+    return std::find(boxes.begin(), boxes.end(), entry.first) == boxes.end();
+  });
   const std::uint64_t now = ::GetTickCount64();
   for (const HWND window : boxes) {
-    const std::uint64_t seen = first_seen_.try_emplace(window, now).first->second;
+    std::uint64_t& seen = first_seen_.try_emplace(window, now).first->second;
     const bool ready = ::GetPropW(window, kBoxReadyProperty) != nullptr;
-    if (std::find(answered_.begin(), answered_.end(), window) != answered_.end() ||
-        (!ready && now - seen < kBoxReadyGraceMs)) {
+    if (seen == kAnswered || (!ready && now - seen < kBoxReadyGraceMs)) {
       continue;  // answered, or still setting up
     }
     const ObservedBox box = ReadBox(window, ready);
     const int id = ::IsWindow(window) ? answer_(box) : kAnswerLater;
     if (id != kAnswerLater) {
       AnswerBox(box, id);
-      answered_.push_back(window);
+      seen = kAnswered;
     }
   }
 }
@@ -287,7 +265,7 @@ ProgramResult BoxResponder::WaitForExit(RunningProgram& program, std::uint32_t t
       return {ERROR_TIMEOUT, true};
     }
   }
-  return {*program.WaitForExit(0), false};
+  return program.WaitOrTerminate(0);
 }
 
 void BoxResponder::WatchFor(std::uint32_t duration_ms) {
@@ -323,13 +301,11 @@ ScriptedRun RunWithBoxes(const ProgramStart& start, BoxScript script, std::uint3
       run.violations.push_back("unexpected box: " + DescribeBox(box));
       return IDCANCEL;
     }
-    const ExpectedBox& wanted = expected[number];
-    const std::string wanted_text = Describe(wanted.icon, wanted.buttons, wanted.text);
-    if (DescribeBox(box) != wanted_text) {
+    if (DescribeBox(box) != Describe(expected[number])) {
       run.violations.push_back("box " + std::to_string(number + 1) + ": " + DescribeBox(box) +
-                               ", expected " + wanted_text);
+                               ", expected " + Describe(expected[number]));
     }
-    return wanted.press;
+    return expected[number].press;
   });
   RunningProgram program = responder.Start(start);
   run.result = responder.WaitForExit(program, timeout_ms);
@@ -338,8 +314,8 @@ ScriptedRun RunWithBoxes(const ProgramStart& start, BoxScript script, std::uint3
     run.violations.push_back("program did not end within " + std::to_string(timeout_ms) + " ms");
   }
   for (std::size_t i = run.boxes.size(); i < expected.size(); ++i) {
-    run.violations.push_back("expected box " + std::to_string(i + 1) + " never appeared: " +
-                             Describe(expected[i].icon, expected[i].buttons, expected[i].text));
+    run.violations.push_back("expected box " + std::to_string(i + 1) +
+                             " never appeared: " + Describe(expected[i]));
   }
   return run;
 }

@@ -1,14 +1,12 @@
-// The Wine test bench: one driver for the real launcher and its message boxes.
+// The Wine test bench: one driver for the real launcher and its message boxes
+// (docs/wine-test-bench.md).
 //
-//   - programs start with the test's full token or its linked, limited one (TokenKind), and no
-//     wait is without a limit: a program that does not end in time is terminated and reported;
-//   - the product's message boxes are found, read (icon, text, buttons) and answered. The icon
-//     cannot be read from another process under Wine, so BoxHook installs vexo_box_hook.dll as
-//     a global hook and the DLL, loaded into the process that shows the box, records the icon
-//     kind and a ready mark as window properties of the dialog (see docs/wine-test-bench.md);
-//   - BoxWatcher runs programs under a script of expected boxes and reports every deviation;
-//   - copies of executables are damaged on purpose (a resource removed, one byte inverted);
-//   - each test gets a fresh scratch folder on C:, removed with its contents.
+//   - programs start with the test's full token or its linked, limited one, and no wait is
+//     without a limit: a program that does not end in time is terminated and reported;
+//   - the product's message boxes are found, read and answered. Their icon cannot be read from
+//     another process under Wine, so vexo_box_hook.dll, installed as a global hook, records it
+//     as a window property inside the process that shows the box;
+//   - copies of executables are damaged on purpose, and each test gets a scratch folder on C:.
 //
 // Failures of the bench are SupportError, never the product's Failure, so a broken bench is
 // never mistaken for a result of the product.
@@ -19,11 +17,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "common/handles.h"
@@ -48,16 +44,10 @@ enum class TokenKind {
 
 struct ProgramStart {
   std::wstring program;  // full path of the executable
-  std::vector<std::wstring> arguments;
+  std::vector<std::wstring> arguments{};
   TokenKind token = TokenKind::kFull;
-  std::wstring working_directory;  // empty: the test process's current folder
+  std::wstring working_directory{};  // empty: the test process's current folder
 };
-
-inline ProgramStart ProgramCommand(std::wstring program,
-                                   std::vector<std::wstring> arguments = {},
-                                   TokenKind token = TokenKind::kFull) {
-  return {std::move(program), std::move(arguments), token, {}};
-}
 
 struct ProgramResult {
   std::uint32_t exit_code = 0;
@@ -70,14 +60,11 @@ class RunningProgram {
   RunningProgram(UniqueHandle process, std::uint32_t process_id)
       : process_(std::move(process)), process_id_(process_id) {}
   RunningProgram(RunningProgram&&) noexcept = default;
-  RunningProgram& operator=(RunningProgram&&) = delete;
   ~RunningProgram();
 
   HANDLE handle() const noexcept { return process_.get(); }
   std::uint32_t id() const noexcept { return process_id_; }
   bool HasEnded() const;
-  // The exit code once the process ended within `timeout_ms`; nothing while it runs.
-  std::optional<std::uint32_t> WaitForExit(std::uint32_t timeout_ms) const;
   ProgramResult WaitOrTerminate(std::uint32_t timeout_ms);
   void Terminate();
 
@@ -99,9 +86,8 @@ inline constexpr std::uint32_t kBoxPollIntervalMs = 20;
 // A box the hook has not marked ready within this time is read anyway (icon unobserved).
 inline constexpr std::uint32_t kBoxReadyGraceMs = 3000;
 
-// The hook's records on a dialog window: the ready mark once WM_INITDIALOG has returned, and
-// the icon (a BoxIcon value, never kNone, which a property cannot hold) of its last
-// STM_SETICON.
+// What the hook records on a dialog: a ready mark once WM_INITDIALOG has returned, and the
+// BoxIcon of its last STM_SETICON (never kNone, which a property cannot hold).
 inline constexpr wchar_t kBoxReadyProperty[] = L"VexoTestBoxReady";
 inline constexpr wchar_t kBoxIconProperty[] = L"VexoTestBoxIcon";
 inline constexpr char kBoxHookProcName[] = "VexoBoxHookProc";
@@ -126,20 +112,16 @@ struct ObservedBox {
   std::vector<int> buttons;  // ids of the visible buttons in control order (IDOK, IDYES, ...)
 };
 
-// One line per box: icon, button names and the text with escapes (UTF-8).
+// One line: icon, button names and the text with escapes (UTF-8).
 std::string DescribeBox(const ObservedBox& box);
-// "ok", "cancel", "abort", "retry", "ignore", "yes", "no", "tryagain", "continue"; other ids
-// by number.
-std::string ButtonName(int id);
 
 // An answer that leaves the box up; the responder asks again at its next look.
 inline constexpr int kAnswerLater = 0;
 
-// Installs the hook DLL (beside the running program) for the whole session before it starts
-// any program, then finds every new product box of the session, reads it and presses the button
-// its answer function chooses. A box without that button is dismissed: Cancel, else No, else
-// OK, else its first button, else WM_CLOSE. Presses are posted, so the test never blocks on a
-// stuck program.
+// Installs the hook DLL (beside the running program) for the whole session, then finds every
+// new product box of the session, reads it and presses the button its answer function
+// chooses. A box without that button is dismissed: Cancel, else No, else OK, else its first
+// button, else WM_CLOSE. Presses are posted, so the test never blocks on a stuck program.
 class BoxResponder {
  public:
   using Answer = std::function<int(const ObservedBox& box)>;
@@ -156,8 +138,7 @@ class BoxResponder {
   UniqueModule module_;
   UniqueResource<NullableTraits<HHOOK, &::UnhookWindowsHookEx>> hook_;
   Answer answer_;
-  std::map<HWND, std::uint64_t> first_seen_;  // boxes up, by tick of first sight
-  std::vector<HWND> answered_;
+  std::map<HWND, std::uint64_t> first_seen_;  // boxes up: tick of first sight, or answered
 };
 
 struct ExpectedBox {
@@ -193,8 +174,6 @@ struct ScriptedRun {
 
 // ---- Files ----------------------------------------------------------------------------------
 
-// Copies `source` to `destination`; fails when the destination exists.
-void CopyFileFresh(const std::wstring& source, const std::wstring& destination);
 // Removes resource `id` of `type`, every language of it.
 void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
 // Inverts the byte at `offset` (or the last one) of RT_RCDATA resource `id`, every language.
@@ -212,7 +191,7 @@ class ScratchFolder {
 
   const std::wstring& path() const { return path_; }
   std::wstring Join(const std::wstring& name) const { return path_ + L"\\" + name; }
-  // Copies `source` in under `name`; returns the new path.
+  // Copies `source` in under `name` (never over a file); returns the new path.
   std::wstring CopyIn(const std::wstring& source, const std::wstring& name) const;
 
  private:

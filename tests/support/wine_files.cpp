@@ -17,9 +17,8 @@ struct ResourceName {
   std::wstring text;  // empty for an id
   WORD id = 0;
 
-  explicit ResourceName(LPCWSTR name = nullptr)
-      : text(IS_INTRESOURCE(name) ? L"" : name),
-        id(IS_INTRESOURCE(name) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)) : 0) {}
+  explicit ResourceName(LPCWSTR name)
+      : text(IS_INTRESOURCE(name) ? L"" : name), id(IS_INTRESOURCE(name) ? LOWORD(name) : 0) {}
   LPCWSTR get() const { return text.empty() ? MAKEINTRESOURCEW(id) : text.c_str(); }
   bool operator==(const ResourceName&) const = default;
 };
@@ -31,39 +30,46 @@ struct StoredResource {
   std::vector<std::uint8_t> bytes;
 };
 
-struct ResourceWalk {
-  StoredResource current;
-  std::vector<StoredResource> found;
-};
+using StoredResources = std::vector<StoredResource>;
 
 BOOL CALLBACK
-StoreLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR walk) {
-  const HRSRC info = ::FindResourceExW(module, type, name, language);
-  const auto* data = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(module, info)));
-  if (data == nullptr) {
-    ThrowSupportError("cannot read a resource", ::GetLastError());
+StoreLanguage(HMODULE file, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR found) {
+  const HRSRC info = ::FindResourceExW(file, type, name, language);
+  const auto* bytes = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(file, info)));
+  if (bytes == nullptr) {
+    return FALSE;  // the enumeration fails, and with it the read
   }
-  auto& current = reinterpret_cast<ResourceWalk*>(walk)->current;
-  current.language = language;
-  current.bytes.assign(data, data + ::SizeofResource(module, info));
-  reinterpret_cast<ResourceWalk*>(walk)->found.push_back(current);
+  reinterpret_cast<StoredResources*>(found)->push_back(
+      {ResourceName(type),
+       ResourceName(name),
+       language,
+       {bytes, bytes + ::SizeofResource(file, info)}});
   return TRUE;
 }
 
-BOOL CALLBACK StoreName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR walk) {
-  reinterpret_cast<ResourceWalk*>(walk)->current.name = ResourceName(name);
-  ::EnumResourceLanguagesW(module, type, name, StoreLanguage, walk);
-  return TRUE;
+BOOL CALLBACK StoreName(HMODULE file, LPCWSTR type, LPWSTR name, LONG_PTR found) {
+  return ::EnumResourceLanguagesW(file, type, name, StoreLanguage, found);
 }
 
-BOOL CALLBACK StoreType(HMODULE module, LPWSTR type, LONG_PTR walk) {
-  reinterpret_cast<ResourceWalk*>(walk)->current.type = ResourceName(type);
-  ::EnumResourceNamesW(module, type, StoreName, walk);
-  return TRUE;
+BOOL CALLBACK StoreType(HMODULE file, LPWSTR type, LONG_PTR found) {
+  return ::EnumResourceNamesW(file, type, StoreName, found);
+}
+
+// Every resource of `file`, every language, read from a data-file mapping: no code of the file
+// runs.
+StoredResources ReadResources(const std::wstring& file) {
+  const UniqueModule module(::LoadLibraryExW(
+      file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  StoredResources found;
+  if (!module ||
+      !::EnumResourceTypesW(module.get(), StoreType, reinterpret_cast<LONG_PTR>(&found))) {
+    ThrowSupportError("cannot read the resources of " + ToUtf8(file), ::GetLastError());
+  }
+  return found;
 }
 
 // Changes every language of resource `id` of `type` with `edit` (which returns false to drop
-// it), then writes the whole resource section anew from a snapshot. Wine 8 reads a file's
+// it), then writes the whole resource section anew from the snapshot. Wine 8 reads a file's
 // existing resources only when the update is written, so a removal queued with
 // UpdateResourceW(null data) finds nothing and the resource survives; rewriting everything
 // works on Wine and Windows alike.
@@ -71,30 +77,22 @@ void EditResource(const std::wstring& file,
                   LPCWSTR type,
                   std::uint16_t id,
                   const std::function<bool(std::vector<std::uint8_t>&)>& edit) {
-  ResourceWalk walk;
-  {
-    // Mapped as data: no code of the file runs.
-    const UniqueModule module(::LoadLibraryExW(
-        file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    ::EnumResourceTypesW(module.get(), StoreType, reinterpret_cast<LONG_PTR>(&walk));
-  }
-  const std::size_t before = walk.found.size();
-  std::size_t matched = 0;
-  std::erase_if(walk.found, [&](StoredResource& resource) {
-    const bool match =
-        resource.type == ResourceName(type) && resource.name == ResourceName(MAKEINTRESOURCEW(id));
-    matched += match ? 1 : 0;
-    return match && !edit(resource.bytes);
-  });
-  if (matched == 0) {
-    ThrowSupportError("resource " + std::to_string(id) + " of " + ToUtf8(file) + " not found (of " +
-                          std::to_string(before) + ")",
+  StoredResources resources = ReadResources(file);
+  const auto matches = [&](const StoredResource& resource) {
+    return resource.type == ResourceName(type) &&
+           resource.name == ResourceName(MAKEINTRESOURCEW(id));
+  };
+  if (std::none_of(resources.begin(), resources.end(), matches)) {
+    ThrowSupportError("resource " + std::to_string(id) + " of " + ToUtf8(file) + " not found",
                       ERROR_RESOURCE_NAME_NOT_FOUND);
   }
+  std::erase_if(resources, [&](StoredResource& resource) {
+    return matches(resource) && !edit(resource.bytes);
+  });
   // Dropping the update discards it; only a complete one is written.
   UniqueResourceUpdate update(::BeginUpdateResourceW(file.c_str(), TRUE));
   bool written = update.valid();
-  for (auto& resource : walk.found) {
+  for (auto& resource : resources) {
     written = written && ::UpdateResourceW(update.get(), resource.type.get(), resource.name.get(),
                                            resource.language, resource.bytes.data(),
                                            static_cast<DWORD>(resource.bytes.size()));
@@ -125,13 +123,6 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
 }
 
 }  // namespace
-
-void CopyFileFresh(const std::wstring& source, const std::wstring& destination) {
-  if (!::CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
-    ThrowSupportError("cannot copy " + ToUtf8(source) + " to " + ToUtf8(destination),
-                      ::GetLastError());
-  }
-}
 
 void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id) {
   EditResource(file, type, id, [](std::vector<std::uint8_t>&) { return false; });
@@ -164,7 +155,9 @@ ScratchFolder::~ScratchFolder() {
 }
 
 std::wstring ScratchFolder::CopyIn(const std::wstring& source, const std::wstring& name) const {
-  CopyFileFresh(source, Join(name));
+  if (!::CopyFileW(source.c_str(), Join(name).c_str(), TRUE)) {
+    ThrowSupportError("cannot copy " + ToUtf8(source) + " into " + ToUtf8(path_), ::GetLastError());
+  }
   return Join(name);
 }
 

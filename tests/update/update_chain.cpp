@@ -57,5 +57,5 @@ int wmain(int argc, wchar_t** argv) {
     ::GetExitCodeProcess(process.get(), &code);
     report << image << L"\t" << code << L"\n";
   }
-  return static_cast<int>(launcher.WaitForExit(0).value_or(1460));
+  return static_cast<int>(launcher.WaitOrTerminate(0).exit_code);
 }

@@ -1,0 +1,282 @@
+// The real launcher under Wine, seen only from outside: its message boxes and its exit code.
+//
+// One row per distinct outcome of its modes: the payload check, damaged payloads, command lines
+// of no known shape, the elevated switches without rights, the cleanup confirmation answered No
+// and the elevated start of this build. The command-line grammar itself is tested in
+// tests/launcher/launch_request_test.cpp; here two rows show that its refusal reaches the
+// outside as 87 without a window. Then the session: a running Host or a held lock at a normal
+// start, and the hand-over to the instance started through "runas" while other launchers of the
+// session start at once.
+//
+// Wine starts a "runas" program with the caller's own token, so from a limited start the
+// re-started instance has no rights either: it shows its own refusal and ends with 5, which the
+// waiting parent must pass on unchanged and silently. docs/elevation-under-wine.md says what
+// Wine cannot show and how it is covered instead.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <map>
+
+#include "common/path.h"
+#include "common/product.h"
+#include "deploy/messages.h"
+#include "launcher/messages.h"
+#include "launcher/session_lock_name.h"
+#include "payload/messages.h"
+#include "tests/e2e/launcher_test_support.h"
+
+namespace vexo::test {
+namespace {
+
+constexpr wchar_t kRunId[] = L"0123456789abcdef0123456789abcdef";
+
+enum class Damage { kNone, kRemove, kFlip };
+
+struct ModeCase {
+  std::vector<std::wstring> arguments;
+  TokenKind token;
+  Damage damage;
+  std::uint16_t resource;
+  std::uint32_t offset;
+  BoxScript boxes;  // none: no window at all
+  std::uint32_t exit_code;
+};
+
+TEST(LauncherModesTest, OneRowPerOutcome) {
+  const auto full = TokenKind::kFull;
+  const auto limited = TokenKind::kLimited;
+  const std::vector<std::wstring> verify = {L"--verify-payload"};
+  const std::vector<std::wstring> elevated = {L"--portable-elevated"};
+  const std::vector<std::wstring> cleanup_elevated = {L"--cleanup-elevated", kRunId};
+  const std::vector<std::wstring> cleanup = {L"--cleanup", kRunId};
+  const auto error = [](const wchar_t* sentence, DWORD code) {
+    return BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(sentence, code));
+  };
+  const BoxScript approval = error(message::kAdministratorApprovalRequired, 5);
+  const BoxScript declined =
+      BoxScript().ExpectYesNo(BoxIcon::kInformation, message::kCleanupConfirmation, IDNO);
+  // The payload as built; the Host and the last file removed; the first and a last byte
+  // changed; damage met at a normal start; a missing run id and an unknown switch; the elevated
+  // switches without rights; the cleanup confirmation answered No, with either token. The
+  // deployment is not part of this build yet: the elevated start says so plainly and never
+  // reports a run that did not happen.
+  const ModeCase cases[] = {
+      {verify, full, Damage::kNone, 0, 0, {}, 0},
+      {verify, full, Damage::kRemove, 101, 0, {}, 1812},
+      {verify, full, Damage::kRemove, 108, 0, {}, 1812},
+      {verify, full, Damage::kFlip, 101, 0, {}, 13},
+      {verify, full, Damage::kFlip, 107, kLastByte, {}, 13},
+      {{}, full, Damage::kFlip, 104, 10, error(message::kVersionMismatch, 13), 13},
+      {{L"--cleanup"}, full, Damage::kNone, 0, 0, {}, 87},
+      {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, {}, 87},
+      {elevated, limited, Damage::kNone, 0, 0, approval, 5},
+      {cleanup_elevated, limited, Damage::kNone, 0, 0, approval, 5},
+      {cleanup, limited, Damage::kNone, 0, 0, declined, 1223},
+      {cleanup, full, Damage::kNone, 0, 0, declined, 1223},
+      {elevated, full, Damage::kNone, 0, 0, error(message::kDeploymentNotInThisBuild, 120), 120},
+  };
+  for (const ModeCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + " resource " + std::to_string(c.resource));
+    const LauncherCopy launcher(L"mode");
+    if (c.damage == Damage::kRemove) {
+      RemoveResource(launcher.path(), RT_RCDATA, c.resource);
+    } else if (c.damage == Damage::kFlip) {
+      FlipResourceByte(launcher.path(), c.resource, c.offset);
+    }
+    const ScriptedRun run = launcher.Run(c.arguments, c.boxes, c.token);
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, c.exit_code);
+  }
+}
+
+// The one test of the bench itself: a box that differs from its script is reported, so a
+// passing script means something.
+TEST(BoxReaderTest, BoxOtherThanScriptedIsReported) {
+  const LauncherCopy launcher(L"reader");
+  const ScriptedRun run = launcher.Run(
+      {L"--portable-elevated"},
+      BoxScript().ExpectOk(BoxIcon::kInformation, message::kAdministratorApprovalRequired),
+      TokenKind::kLimited);
+  ASSERT_EQ(run.violations.size(), 1u);
+  EXPECT_NE(run.violations[0].find("box 1: icon=error buttons=ok text=\""), std::string::npos)
+      << run.violations[0];
+  EXPECT_NE(run.violations[0].find("expected icon=information"), std::string::npos);
+  EXPECT_EQ(run.result.exit_code, 5u);
+}
+
+std::wstring LockName(SessionLockKind kind) {
+  DWORD session_id = 0;
+  ::ProcessIdToSessionId(::GetCurrentProcessId(), &session_id);
+  return SessionLockName(session_id, kind);
+}
+
+// Whether the session lock exists, as any other process of the session would see it.
+bool SessionLockHeld(SessionLockKind kind) {
+  return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, LockName(kind).c_str())).valid();
+}
+
+// What another process was started with, read from its memory: its image, its current folder
+// at the start (with the trailing separator), then its arguments after the program. The current
+// folder is the UNICODE_STRING after the five console and standard handle fields that
+// winternl.h leaves reserved.
+std::vector<std::wstring> ReadStartParameters(std::uint32_t process_id) {
+  using Query = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  const UniqueHandle process(
+      ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
+  PROCESS_BASIC_INFORMATION basic{};
+  PEB peb{};
+  RTL_USER_PROCESS_PARAMETERS parameters{};
+  const bool read =
+      query(process.get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) == 0 &&
+      ::ReadProcessMemory(process.get(), basic.PebBaseAddress, &peb, sizeof peb, nullptr) &&
+      ::ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof parameters,
+                          nullptr);
+  const auto text = [&](const UNICODE_STRING& in) {
+    std::wstring out(read ? in.Length / sizeof(wchar_t) : 0, L'\0');
+    ::ReadProcessMemory(process.get(), in.Buffer, out.data(), out.size() * 2, nullptr);
+    return out;
+  };
+  UNICODE_STRING folder{};
+  std::memcpy(&folder, &parameters.Reserved2[5], sizeof folder);
+  int count = 0;
+  const UniqueArgv argv(::CommandLineToArgvW(text(parameters.CommandLine).c_str(), &count));
+  std::vector<std::wstring> started{text(parameters.ImagePathName), text(folder)};
+  started.insert(started.end(), argv.get() + std::min(count, 1), argv.get() + count);
+  return started;
+}
+
+// A minimised window of the Host's class in the test's own thread, which the responder serves
+// while it waits, and whether it was restored and activated before any product box came up:
+// another process cannot tell, since by the time the launcher's box shows, the box is the
+// foreground window.
+class HostWindow {
+ public:
+  HostWindow() {
+    const WNDCLASSW window_class{0,       &Procedure, 0,       0,       nullptr,
+                                 nullptr, nullptr,    nullptr, nullptr, product::kHostWindowClass};
+    ::RegisterClassW(&window_class);
+    window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
+                                320, 240, nullptr, nullptr, nullptr, nullptr);
+    ::ShowWindow(window_, SW_SHOWMINNOACTIVE);
+    activated_before_box_ = false;
+  }
+  ~HostWindow() { ::DestroyWindow(window_); }
+  bool BroughtForward() const { return activated_before_box_ && !::IsIconic(window_); }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) {
+      activated_before_box_ = activated_before_box_ ||
+                              !::FindWindowExW(nullptr, nullptr, kDialogClass, kProductBoxCaption);
+    }
+    return ::DefWindowProcW(window, msg, wparam, lparam);
+  }
+
+  static inline bool activated_before_box_ = false;
+  HWND window_ = nullptr;
+};
+
+// A normal start meets a running Host or a lock another process holds with a message; a Host
+// window is restored and brought forward before that message shows.
+TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
+  const struct {
+    bool host_window;
+    std::optional<SessionLockKind> held;
+    const wchar_t* sentence;
+  } cases[] = {
+      {true, std::nullopt, message::kCloseExistingHostFirst},
+      {true, SessionLockKind::kLauncher, message::kAlreadyRunning},
+      {false, SessionLockKind::kKeeper, message::kAlreadyRunning},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.sentence)));
+    std::optional<HostWindow> host;
+    if (c.host_window) {
+      host.emplace();
+    }
+    const UniqueHandle other(c.held ? ::CreateMutexW(nullptr, FALSE, LockName(*c.held).c_str())
+                                    : nullptr);
+    const ScriptedRun run =
+        LauncherCopy(L"normal-start")
+            .Run({}, BoxScript().ExpectOk(BoxIcon::kInformation, FailureBoxText(c.sentence, 183)));
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, 183u);
+    EXPECT_EQ(host && host->BroughtForward(), c.host_window);
+  }
+}
+
+// An unelevated start re-starts its own file through "runas" with exactly the switch line of
+// its mode, in the launcher's own folder whatever folder it was started from, and waits holding
+// the launcher lock; the instance refuses for lack of rights and the parent ends with the
+// instance's code, showing nothing itself. Launchers started at once beside it find the lock
+// held and say so with 183: the instance's refusal is held open until they have all ended, so
+// the one that won must hold the lock the whole time.
+TEST(RelaunchThroughRunasTest, OneLauncherHandsOverAndTheOthersSay183) {
+  const struct {
+    std::vector<std::wstring> arguments;
+    std::vector<std::wstring> instance_arguments;
+    int launchers;
+  } cases[] = {
+      {{}, {L"--portable-elevated"}, 3},
+      {{L"--cleanup", kRunId}, {L"--cleanup-elevated", kRunId}, 1},
+  };
+  const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
+  const std::wstring approval_required = FailureBoxText(message::kAdministratorApprovalRequired, 5);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    const LauncherCopy launcher(L"runas");
+    std::vector<RunningProgram> launchers;
+    std::vector<std::string> unexpected;
+    std::vector<std::wstring> instance_started;
+    int refused = 0;
+    bool locks_as_expected = false;
+    BoxResponder responder([&](const ObservedBox& box) {
+      const bool from_launcher =
+          std::any_of(launchers.begin(), launchers.end(),
+                      [&](const auto& p) { return p.id() == box.process_id; });
+      if (box.text == message::kCleanupConfirmation && from_launcher) {
+        return IDYES;
+      }
+      if (box.text == already_running && box.icon == BoxIcon::kInformation && from_launcher) {
+        ++refused;
+        return IDOK;
+      }
+      if (box.text == approval_required && box.icon == BoxIcon::kError && !from_launcher) {
+        instance_started = ReadStartParameters(box.process_id);
+        locks_as_expected = SessionLockHeld(SessionLockKind::kLauncher) &&
+                            !SessionLockHeld(SessionLockKind::kKeeper);
+        return refused == c.launchers - 1 ? IDOK : kAnswerLater;
+      }
+      unexpected.push_back(DescribeBox(box));
+      return IDCANCEL;
+    });
+    for (int i = 0; i < c.launchers; ++i) {
+      launchers.push_back(responder.Start({launcher.path(), c.arguments, TokenKind::kLimited,
+                                           ParentPath(launcher.folder().path())}));
+    }
+    std::map<std::uint32_t, int> exit_codes;
+    for (RunningProgram& program : launchers) {
+      ++exit_codes[responder.WaitForExit(program, kLauncherTimeoutMs).exit_code];
+    }
+    responder.WatchFor(300);  // nothing may follow the parents' end
+    EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
+    EXPECT_EQ(exit_codes[5], 1);
+    EXPECT_EQ(exit_codes[183], c.launchers - 1);
+    // The same image, in the launcher's folder, with the switch line of its mode.
+    std::vector<std::wstring> expected{launcher.path(), launcher.folder().path() + L"\\"};
+    expected.insert(expected.end(), c.instance_arguments.begin(), c.instance_arguments.end());
+    EXPECT_EQ(instance_started, expected);
+    EXPECT_TRUE(locks_as_expected);
+    EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));
+  }
+}
+
+}  // namespace
+}  // namespace vexo::test
