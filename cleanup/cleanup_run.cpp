@@ -25,8 +25,17 @@
 namespace vexo {
 namespace {
 
-// Everything phase A holds open until phase B lets go of it, in the order it was taken.
+// Everything phase A holds open until phase B lets go of it, in the order it was taken, and
+// released newest first when a failure passes.
 struct HeldRun {
+  HeldRun() = default;
+  HeldRun(const HeldRun&) = delete;
+  HeldRun& operator=(const HeldRun&) = delete;
+  ~HeldRun() {
+    CloseNewestFirst(file_pins);
+    CloseNewestFirst(folders);
+  }
+
   std::vector<UniqueHandle> folders;  // the run folder, then each payload folder opened
   std::vector<UniqueHandle> file_pins;
   std::vector<const PayloadEntry*> removal;  // rows pinned and verified, in catalogue order
@@ -100,11 +109,11 @@ void CleanupRun(const std::wstring& run_folder, std::wstring_view run_id) {
   // Phase B: remove, in the fixed order.
   RemoveBrokerService(run_folder, service_name);
   EnsureHostStopped(run_folder);
-  held.file_pins.clear();
+  CloseNewestFirst(held.file_pins);
   for (const PayloadEntry* entry : held.removal) {
     DeletePayloadFile(run_folder, *entry);
   }
-  held.folders.clear();
+  CloseNewestFirst(held.folders);
   DeletePayloadFolders(run_folder);
   DeleteProtectedFolder(run_folder);
 }

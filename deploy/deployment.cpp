@@ -134,8 +134,8 @@ void RemoveRun(DeployedRun& run,
                const std::wstring& base_folder,
                const std::wstring& launcher_path,
                Outcome& outcome) {
-  run.files.clear();
-  run.folders.clear();
+  CloseNewestFirst(run.files);
+  CloseNewestFirst(run.folders);
   run.run_handle.reset();
   try {
     if (run.host_phase) {
