@@ -40,13 +40,15 @@ void Require(bool condition) {
   }
 }
 
-// Header text that is overwritten with zeros before its memory goes, on every path.
+// The provider's header text, overwritten with zeros before its memory goes, on every path. The
+// text is made in place (no moved-from copy is left behind) and zeroed over its whole capacity.
 class ZeroedText {
  public:
-  explicit ZeroedText(std::wstring text) : text_(std::move(text)) {}
+  explicit ZeroedText(const UpdateHeaderProvider& provider)
+      : text_(provider ? provider() : std::wstring()) {}
   ZeroedText(const ZeroedText&) = delete;
   ZeroedText& operator=(const ZeroedText&) = delete;
-  ~ZeroedText() { ::SecureZeroMemory(text_.data(), text_.size() * sizeof(wchar_t)); }
+  ~ZeroedText() { ::SecureZeroMemory(text_.data(), text_.capacity() * sizeof(wchar_t)); }
   std::wstring_view get() const noexcept { return text_; }
 
  private:
@@ -150,7 +152,7 @@ bool CheckStageAndHandOver(const UpdateFetch& fetch,
   if (!saved_arguments) {
     return false;
   }
-  const ZeroedText header(header_provider ? header_provider() : std::wstring());
+  const ZeroedText header(header_provider);
   const std::string manifest_text = BytesAsText(
       fetch(std::string(kManifestRequestPrefix).append(role), kMaxManifestBytes, header.get()));
   const VerifiedManifest manifest =

@@ -149,13 +149,20 @@ class Launch:
                     libc.inotify_add_watch(watch, f"{self.folder}/{entry}".encode(), IN_OPEN | IN_MOVED_TO | IN_CREATE)
                 plan_reads += entry == "plan.json" and bool(mask & IN_OPEN)
                 occurrence -= plan_reads >= 2 and entry == name and bool(mask & event)
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            with contextlib.suppress(OSError):
-                if re.search(rb"\\%s\\.*%s" % (self.label.encode(), WORKER.encode()), read(f"/proc/{pid}/cmdline")):
-                    os.kill(int(pid), signal.SIGKILL)
+        self.kill_processes(rb"\\%s\\.*%s" % (self.label.encode(), WORKER.encode()))
         os.close(watch)
         self.finish(process)
+        # A process the worker was starting when it died can stay half-made under Wine (on
+        # Windows it would not exist or would run on); like a restart of the PC, nothing of the
+        # crashed run is left running before the next start.
+        self.kill_processes(rb"\\%s\\" % self.label.encode())
         return occurrence == 0
+
+    def kill_processes(self, pattern):
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            with contextlib.suppress(OSError):
+                if re.search(pattern, read(f"/proc/{pid}/cmdline")):
+                    os.kill(int(pid), signal.SIGKILL)
 
     def finish(self, process):
         self.output = process.communicate(timeout=180)[0]
