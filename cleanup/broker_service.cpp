@@ -10,6 +10,7 @@
 #include "common/failure.h"
 #include "common/handles.h"
 #include "common/last_error.h"
+#include "common/ordinal_compare.h"
 #include "common/path.h"
 #include "common/product.h"
 #include "system/service_control.h"

@@ -9,6 +9,7 @@
 #include "common/failure.h"
 #include "common/handles.h"
 #include "common/last_error.h"
+#include "common/ordinal_compare.h"
 #include "common/path.h"
 #include "common/product.h"
 
@@ -49,11 +50,6 @@ void CheckListedProcess(const PROCESSENTRY32W& entry, const std::wstring& run_fo
 }
 
 }  // namespace
-
-bool EqualsOrdinalIgnoringCase(std::wstring_view left, std::wstring_view right) noexcept {
-  return ::CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
 
 bool IsRunFolderHost(std::wstring_view image_path, const std::wstring& run_folder) {
   return EqualsOrdinalIgnoringCase(image_path, JoinPath(run_folder, product::kHostFileName));

@@ -9,9 +9,6 @@
 
 namespace vexo {
 
-// Ordinal comparison ignoring case, as Windows compares file and account names.
-bool EqualsOrdinalIgnoringCase(std::wstring_view left, std::wstring_view right) noexcept;
-
 // Whether `image_path` is the run folder's Vexo-Host.exe (the path joined as text, compared
 // ignoring case).
 bool IsRunFolderHost(std::wstring_view image_path, const std::wstring& run_folder);

@@ -15,7 +15,6 @@ inline constexpr std::uint32_t kComFailure = 31;  // ERROR_GEN_FAILURE: no COM o
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kLockViolation = 33;
 inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kCallNotImplemented = 120;
 inline constexpr std::uint32_t kBadPathname = 161;
 inline constexpr std::uint32_t kBusy = 170;
 inline constexpr std::uint32_t kAlreadyExists = 183;

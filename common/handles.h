@@ -7,6 +7,8 @@
 #include <objbase.h>
 #include <winsvc.h>
 
+#include <vector>
+
 #include "common/cng.h"
 #include "common/unique_resource.h"
 
@@ -21,6 +23,13 @@ struct KernelHandleTraits {
   static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
+
+// Closes the handles of `held` newest first, in reverse order of acquisition.
+inline void CloseNewestFirst(std::vector<UniqueHandle>& held) noexcept {
+  while (!held.empty()) {
+    held.pop_back();
+  }
+}
 
 // Directory searches: INVALID_HANDLE_VALUE is what a failed FindFirstFileW returns.
 struct FindHandleTraits {

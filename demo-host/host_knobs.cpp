@@ -18,11 +18,6 @@ std::wstring KnobText() {
   return text;
 }
 
-// Decimal, or hexadecimal after "0x".
-DWORD KnobNumber(const std::wstring& text) {
-  return static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 0));
-}
-
 DWORD WriteReport(const std::wstring& path) {
   std::wstring text = GetCommandLineW();
   text += L'\n';
@@ -55,6 +50,10 @@ DWORD StartOutlivingChild(const std::wstring& own_path) {
 }
 
 }  // namespace
+
+DWORD KnobNumber(const std::wstring& text) {
+  return static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 0));
+}
 
 std::optional<std::wstring> Knob(std::wstring_view name) {
   const std::wstring text = KnobText();

@@ -22,6 +22,7 @@ inline constexpr wchar_t kExitKnob[] = L"exit";                   // =CODE
 inline constexpr wchar_t kRegisterKnob[] = L"register";           // =VARIANT (host_service.h)
 inline constexpr wchar_t kStartServiceKnob[] = L"start-service";  // no value
 inline constexpr wchar_t kServiceKnob[] = L"service";             // =BEHAVIOUR (host_service.h)
+inline constexpr wchar_t kCloseAfterKnob[] = L"close-after";      // =MILLISECONDS
 
 // The child the child knob starts runs with this switch and sleeps this long.
 inline constexpr wchar_t kOutlivingChildSwitch[] = L"--outliving-child";
@@ -29,6 +30,9 @@ inline constexpr DWORD kOutlivingChildMs = 600000;
 
 // The value of the knob `name`: empty for a knob without value, nothing when it is not set.
 std::optional<std::wstring> Knob(std::wstring_view name);
+
+// A knob's number: decimal, or hexadecimal after "0x".
+DWORD KnobNumber(const std::wstring& text);
 
 // The knobs every run applies before its work, in this order: report (writes the command line
 // and the current folder, one per line, as UTF-16 to PATH, which must lie outside the run

@@ -3,7 +3,7 @@
 // control manager and real processes.
 //
 //   (no arguments)   the Host window (class vexoNativeHost, titled with its run); exit code 0
-//                    once it is closed
+//                    once it is closed (the exit code of a WM_QUIT it gets, if one comes first)
 //   --uac-install    registers the run's broker service for LocalSystem; exit code 0 once it is
 //                    registered, the Windows error otherwise
 //   --uac-service    runs as that service through the service control dispatcher
@@ -36,7 +36,14 @@ constexpr int kHostWindowHeight = 320;
 constexpr DWORD kUnknownCommandLine = ERROR_INVALID_PARAMETER;
 constexpr DWORD kNotARunFolder = ERROR_INVALID_NAME;
 
+// The timer of the close-after knob: the customer closes the window.
+constexpr UINT_PTR kCloseTimer = 1;
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_TIMER && wparam == kCloseTimer) {
+    DestroyWindow(window);
+    return 0;
+  }
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
@@ -84,6 +91,9 @@ DWORD RunHostWindow(HINSTANCE instance, const std::wstring& run_folder, int show
   }
   ShowWindow(window, show_command);
   UpdateWindow(window);
+  if (const auto close_after = vexo::demo_host::Knob(vexo::demo_host::kCloseAfterKnob)) {
+    SetTimer(window, kCloseTimer, vexo::demo_host::KnobNumber(*close_after), nullptr);
+  }
   return RunMessageLoop();
 }
 

@@ -5,6 +5,7 @@
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/last_error.h"
+#include "common/ordinal_compare.h"
 #include "common/path.h"
 #include "fs/messages.h"
 
@@ -12,17 +13,6 @@ namespace vexo {
 namespace {
 
 constexpr std::wstring_view kNamespacePrefix = L"\\\\?\\";
-
-bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  if (a.empty()) {
-    return true;
-  }
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
 
 [[noreturn]] void RejectIdentity() {
   ThrowFailure(message::kLinkedOrChangedPath, error::kAccessDenied);
@@ -56,7 +46,7 @@ void CheckHandleIdentity(HANDLE handle, std::wstring_view expected_path, ObjectK
       (!folder_expected && information.nNumberOfLinks != 1)) {
     RejectIdentity();
   }
-  if (!EqualIgnoringCase(GetFinalPath(handle), expected_path)) {
+  if (!EqualsOrdinalIgnoringCase(GetFinalPath(handle), expected_path)) {
     RejectIdentity();
   }
 }

@@ -1,17 +1,13 @@
-// Administrator rights: the check, and the re-start through the consent prompt.
+// Administrator rights through the consent prompt: the re-start of the launcher, elevated.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "launcher/launch_request.h"
+#include "system/administrator.h"
 
 namespace vexo {
-
-// True only when this process's token is elevated, the calling thread's effective token is a
-// member of BUILTIN\Administrators and the token's integrity level is high (0x3000) or above.
-// Every problem on the way gives false.
-bool IsElevatedAdministrator() noexcept;
 
 // Starts the launcher at `launcher_path` again through the "runas" verb (the Windows consent
 // prompt) in the elevated form of `request`: "--portable-elevated" for a normal start,

@@ -6,14 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/switches.h"
 #include "run/run_id.h"
 
 namespace vexo {
-
-inline constexpr wchar_t kSwitchPortableElevated[] = L"--portable-elevated";
-inline constexpr wchar_t kSwitchVerifyPayload[] = L"--verify-payload";
-inline constexpr wchar_t kSwitchCleanup[] = L"--cleanup";
-inline constexpr wchar_t kSwitchCleanupElevated[] = L"--cleanup-elevated";
 
 enum class LaunchMode {
   kNormalStart,      // no arguments

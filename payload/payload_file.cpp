@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/last_error.h"
 #include "common/path.h"
@@ -17,11 +18,23 @@
 namespace vexo {
 namespace {
 
-// One synchronous write of all bytes, then a flush to the disk.
+// All bytes written synchronously, then flushed to the disk. A write may report success for
+// fewer bytes than asked (Wine does when the disk fills up); the rest is written again, so the
+// failure carries the error of the write that failed, never a stale one. A write that makes no
+// progress at all has no error of its own and is reported as 13.
 void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
-  DWORD written = 0;
-  if (!::WriteFile(file, payload.data, payload.size, &written, nullptr) ||
-      written != payload.size || !::FlushFileBuffers(file)) {
+  std::uint32_t done = 0;
+  while (done < payload.size) {
+    DWORD written = 0;
+    if (!::WriteFile(file, payload.data + done, payload.size - done, &written, nullptr)) {
+      ThrowLastError(message::kPayloadFileNotSaved);
+    }
+    if (written == 0) {
+      ThrowFailure(message::kPayloadFileNotSaved, error::kInvalidData);
+    }
+    done += written;
+  }
+  if (!::FlushFileBuffers(file)) {
     ThrowLastError(message::kPayloadFileNotSaved);
   }
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/handles.h"
+#include "common/ordinal_compare.h"
 #include "common/path.h"
 #include "update/executable_header.h"
 #include "update/manifest.h"
@@ -44,11 +45,6 @@ void Require(bool condition) {
   }
 }
 
-bool SamePathIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The files of one update, all named from the worker's own place.
 struct UpdatePaths {
   std::wstring worker;
@@ -76,7 +72,7 @@ UniqueHandle OpenCheckedParent(std::uint32_t parent_id,
   Require(parent.valid());
   Require(CurrentUserSidString(::GetCurrentProcess()) == CurrentUserSidString(parent.get()));
   Require(plan.parent_creation == ProcessCreationTime(parent.get()));
-  Require(SamePathIgnoringCase(ProcessImagePath(parent.get()), target));
+  Require(EqualsOrdinalIgnoringCase(ProcessImagePath(parent.get()), target));
   return parent;
 }
 

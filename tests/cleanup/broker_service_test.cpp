@@ -1,14 +1,14 @@
 // The broker service against the real service control manager: services registered by the
 // stand-in Host's preparation run, with one identity field changed or in a given state, and
-// what the removal and the deployment's presence check make of them.
+// what the removal makes of them. A service that is absent, stopped, running or registered with
+// another binary path, and the deployment's presence check, are met end to end by the launcher
+// (tests/e2e/main_job_test.cpp).
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "cleanup/broker_service.h"
 #include "cleanup/messages.h"
-#include "deploy/broker_check.h"
-#include "deploy/messages.h"
 #include "tests/common/catch_failure.h"
 #include "tests/support/demo_host_run.h"
 
@@ -60,23 +60,12 @@ void RunRemovalCase(const RemovalCase& c) {
 
 TEST(RemoveBrokerServiceTest, RemovesOnlyTheRunsOwnRegistration) {
   const RemovalCase cases[] = {
-      {"other folder", L"register=other-folder", false, 5, message::kBrokerDiffers},
       {"extra argument", L"register=extra-argument", false, 5, message::kBrokerDiffers},
       {"other account", L"register=other-account", false, 5, message::kBrokerDiffers},
       {"automatic start", L"register=automatic-start", false, 5, message::kBrokerDiffers},
       {"shared process", L"register=shared-process", false, 5, message::kBrokerDiffers},
       {"path in other letter case", L"register=upper-case-path", false, 0, L""},
       {"account .\\localsystem", L"register=dot-account", false, 0, L""},
-  };
-  for (const RemovalCase& c : cases) {
-    RunRemovalCase(c);
-  }
-}
-
-TEST(RemoveBrokerServiceTest, HonoursTheServiceState) {
-  const RemovalCase cases[] = {
-      {"not registered", nullptr, false, 0, L""},
-      {"stopped", L"", false, 0, L""},
       {"marked for deletion by another holder", L"", true, 0, L""},
   };
   for (const RemovalCase& c : cases) {
@@ -89,7 +78,6 @@ TEST(RemoveBrokerServiceTest, HonoursTheServiceState) {
 TEST(RemoveBrokerServiceTest, StopsARunningServiceOfTheRun) {
 #if defined(VEXO_EMULATED_SERVICE_ACCOUNT)
   const RemovalCase cases[] = {
-      {"running", L"start-service", false, 0, L""},
       {"still starting", L"start-service;service=slow-start", false, 0, L""},
       {"ignores the stop", L"start-service;service=ignore-stop", false, 1460,
        message::kBrokerNotStopped},
@@ -102,14 +90,6 @@ TEST(RemoveBrokerServiceTest, StopsARunningServiceOfTheRun) {
   for (const RemovalCase& c : cases) {
     RunRemovalCase(c);
   }
-}
-
-TEST(CheckBrokerServiceAbsentTest, RefusesAnExistingService) {
-  const DemoHostRun run;
-  EXPECT_NO_THROW(CheckBrokerServiceAbsent(run.run_id()));
-  ASSERT_EQ(run.Run(L"--uac-install", L""), 0u);
-  EXPECT_EQ(RefusalOf([&] { CheckBrokerServiceAbsent(run.run_id()); }),
-            Refusal(183, message::kBrokerServiceAlreadyExists));
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // vexo-testctl: the bench for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--answer-after-ms N] [--timeout-ms N] -- PROGRAM [ARGS...]
+//   vexo-testctl run [--limited] [--yes] [--answer-after-ms N] [--timeout-ms N]
+//                    -- PROGRAM [ARGS...]
 //       Runs PROGRAM (with the limited token when asked), dismisses each product message box
-//       it shows (Cancel, else No, else OK; after N ms when asked, as slowly as a person would),
-//       then prints each box as one UTF-8 line and the exit code, and returns the exit code;
-//       1460 when the program did not end in time (default 60000 ms).
+//       it shows (Cancel, else No, else OK; Yes first with --yes; after N ms when asked, as
+//       slowly as a person would), then prints each box as one UTF-8 line and the exit code, and
+//       returns the exit code; 1460 when the program did not end in time (default 60000 ms) and
+//       was terminated.
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
 //   vexo-testctl patch-resource FILE ID OFFSET   inverts one byte of RT_RCDATA resource ID
+//   vexo-testctl set-security PATH SDDL          records SDDL for PATH (emulated build only)
+//   vexo-testctl seed-program-files              records Windows' own descriptor for
+//                                                C:\Program Files (emulated build only)
 //
 // Errors of the tool itself: exit code 2 (usage) or 3 (failure), with the reason on stderr.
 #include <algorithm>
@@ -16,6 +21,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "run/run_placement.h"
 #include "tests/support/wine_driver.h"
 
 namespace {
@@ -43,10 +49,13 @@ int RunCommand(const Arguments& args) {
   ProgramStart start;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::uint32_t answer_after_ms = 0;
+  int first_answer = IDCANCEL;
   std::size_t i = 0;
   for (; i + 1 < args.size() && args[i] != L"--"; ++i) {
     if (args[i] == L"--limited") {
       start.token = TokenKind::kLimited;
+    } else if (args[i] == L"--yes") {
+      first_answer = IDYES;
     } else if (args[i] == L"--answer-after-ms") {
       answer_after_ms = ParseNumber(args[++i], kDefaultTimeoutMs);
     } else if (args[i] == L"--timeout-ms") {
@@ -74,7 +83,7 @@ int RunCommand(const Arguments& args) {
       return kAnswerLater;
     }
     boxes.push_back(box);
-    return IDCANCEL;
+    return first_answer;
   });
   RunningProgram program = responder.Start(start);
   const ProgramResult result = responder.WaitForExit(program, timeout_ms);
@@ -107,6 +116,16 @@ int wmain(int argc, wchar_t** argv) {
                        ParseNumber(args[2], std::numeric_limits<std::uint32_t>::max()));
       return 0;
     }
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+    if (command == L"set-security" && args.size() == 2) {
+      RecordSecurity(args[0], args[1].c_str());
+      return 0;
+    }
+    if (command == L"seed-program-files" && args.empty()) {
+      RecordSecurity(vexo::GetProgramFilesFolder(), kProgramFilesSddl);
+      return 0;
+    }
+#endif
     throw UsageError("unknown command or wrong number of arguments: " + ToUtf8(command));
   } catch (const UsageError& error) {
     std::fprintf(stderr, "vexo-testctl: %s (see the top of vexo_testctl.cpp)\n", error.what());

@@ -249,7 +249,9 @@ void BoxResponder::Poll() {
   }
 }
 
-ProgramResult BoxResponder::WaitForExit(RunningProgram& program, std::uint32_t timeout_ms) {
+ProgramResult BoxResponder::WaitForExit(RunningProgram& program,
+                                        std::uint32_t timeout_ms,
+                                        const std::function<void()>& each_look) {
   const std::uint64_t deadline = ::GetTickCount64() + timeout_ms;
   const HANDLE process = program.handle();
   // Windows of the waiting thread are served while it waits: a test may own one the program
@@ -260,6 +262,9 @@ ProgramResult BoxResponder::WaitForExit(RunningProgram& program, std::uint32_t t
       ::DispatchMessageW(&msg);
     }
     Poll();
+    if (each_look) {
+      each_look();
+    }
     if (::GetTickCount64() >= deadline) {
       program.Terminate();
       return {ERROR_TIMEOUT, true};
@@ -291,7 +296,10 @@ BoxScript& BoxScript::ExpectYesNo(BoxIcon icon, std::wstring text, int press) {
   return Expect({icon, std::move(text), {IDYES, IDNO}, press});
 }
 
-ScriptedRun RunWithBoxes(const ProgramStart& start, BoxScript script, std::uint32_t timeout_ms) {
+ScriptedRun RunWithBoxes(const ProgramStart& start,
+                         BoxScript script,
+                         std::uint32_t timeout_ms,
+                         const RunWatcher& watch) {
   ScriptedRun run;
   const std::vector<ExpectedBox>& expected = script.boxes();
   BoxResponder responder([&](const ObservedBox& box) {
@@ -308,7 +316,11 @@ ScriptedRun RunWithBoxes(const ProgramStart& start, BoxScript script, std::uint3
     return expected[number].press;
   });
   RunningProgram program = responder.Start(start);
-  run.result = responder.WaitForExit(program, timeout_ms);
+  run.result = responder.WaitForExit(program, timeout_ms, [&] {
+    if (watch) {
+      watch(program, script);
+    }
+  });
   responder.Poll();
   if (run.result.timed_out) {
     run.violations.push_back("program did not end within " + std::to_string(timeout_ms) + " ms");

@@ -130,8 +130,10 @@ class BoxResponder {
   RunningProgram Start(const ProgramStart& start) { return StartProgram(start); }
   void Poll();
   // Answers boxes, and serves the windows of the calling thread, until the program ends or the
-  // limit passes (then it is terminated).
-  ProgramResult WaitForExit(RunningProgram& program, std::uint32_t timeout_ms);
+  // limit passes (then it is terminated). `each_look` runs after every look at the boxes.
+  ProgramResult WaitForExit(RunningProgram& program,
+                            std::uint32_t timeout_ms,
+                            const std::function<void()>& each_look = {});
   void WatchFor(std::uint32_t duration_ms);
 
  private:
@@ -168,9 +170,14 @@ struct ScriptedRun {
   std::vector<std::string> violations;
 };
 
+// Called at every look while a scripted program runs: it may act on the program, and add to the
+// script the boxes it now expects (a box whose text names something only the run knows).
+using RunWatcher = std::function<void(RunningProgram& program, BoxScript& script)>;
+
 [[nodiscard]] ScriptedRun RunWithBoxes(const ProgramStart& start,
                                        BoxScript script,
-                                       std::uint32_t timeout_ms);
+                                       std::uint32_t timeout_ms,
+                                       const RunWatcher& watch = {});
 
 // ---- Files ----------------------------------------------------------------------------------
 
@@ -179,6 +186,25 @@ void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
 // Inverts the byte at `offset` (or the last one) of RT_RCDATA resource `id`, every language.
 inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset);
+
+// Removes what is at `path`, a folder with its contents; links are removed, never followed.
+void RemoveTree(const std::wstring& path);
+
+// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
+// inherit-only entries for what gets created inside.
+#define VEXO_TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+inline constexpr wchar_t kProgramFilesSddl[] =
+    L"O:" VEXO_TI_SID L"G:" VEXO_TI_SID L"D:PAI(A;;FA;;;" VEXO_TI_SID L")(A;CIIO;GA;;;" VEXO_TI_SID
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
+    L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
+#undef VEXO_TI_SID
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+// Records the descriptor `sddl` for the object at `path` in the emulated security store, as if
+// Windows kept it (docs/emulated-file-security.md): to seed Program Files, or to tamper.
+void RecordSecurity(const std::wstring& path, const wchar_t* sddl);
+#endif
 
 // C:\vexo-tests\<label>-<process>-<tick>-<count>, new for one test and removed with its contents
 // (links are removed, never followed; read-only files too).

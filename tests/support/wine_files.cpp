@@ -1,6 +1,12 @@
 // Scratch folders and resource damage for the bench (see wine_driver.h).
 #include "tests/support/wine_driver.h"
 
+#include <sddl.h>
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+#include "fs/emulated_security_store.h"
+#endif
+
 namespace vexo::test {
 namespace {
 
@@ -123,6 +129,28 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
 }
 
 }  // namespace
+
+void RemoveTree(const std::wstring& path) {
+  RemoveEntry(path, ::GetFileAttributesW(path.c_str()));
+}
+
+#if defined(VEXO_EMULATED_FILE_SECURITY)
+void RecordSecurity(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &converted,
+                                                              nullptr)) {
+    ThrowSupportError("not a descriptor: " + ToUtf8(sddl), ::GetLastError());
+  }
+  const UniqueLocalMemory descriptor(converted);
+  const UniqueHandle object(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!object) {
+    ThrowSupportError("cannot open " + ToUtf8(path), ::GetLastError());
+  }
+  emulated_security::RecordDescriptor(object.get(), descriptor.get());
+}
+#endif
 
 void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id) {
   EditResource(file, type, id, [](std::vector<std::uint8_t>&) { return false; });

@@ -1,0 +1,441 @@
+// The launcher's main job end to end under Wine, in the emulated build (recorded descriptors, and
+// LocalSystem for the process of a service registered for it): the run folder under Program
+// Files, the Host's two runs, the broker service, the removal and the cleanup command, seen from
+// outside through the message boxes, the exit codes, the folders and the service control manager.
+//
+// A run left behind is made as a customer's PC gets one: the launcher ends while its Host window
+// is up; its job ends the Host, and the run folder and the registered broker service stay. The
+// base folder lies on a small disk of its own (cmake/base-folder-disk), so a row can fill it up;
+// the same fixture leaves a Unix symbolic link there, inside a folder a row moves into a run
+// folder, since Wine 8 makes no Windows links and its calls follow Unix ones.
+// docs/main-job-under-wine.md says what Wine cannot show and how it is covered.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <map>
+#include <sstream>
+
+#include "cleanup/messages.h"
+#include "common/hex.h"
+#include "common/path.h"
+#include "common/product.h"
+#include "common/sha256.h"
+#include "demo-host/host_knobs.h"
+#include "deploy/messages.h"
+#include "fs/emulated_security_store.h"
+#include "fs/messages.h"
+#include "launcher/messages.h"
+#include "payload/messages.h"
+#include "tests/e2e/launcher_test_support.h"
+#include "tests/support/demo_host_run.h"
+
+namespace vexo::test {
+namespace {
+
+// A folder made with the run folder descriptor, in the form Windows stores on a folder.
+#define STORED_RUN_SDDL \
+  L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GRGX;;;BU)"
+// The fixture's folder in the base folder; its one entry `fonts` links to ..\fonts-original.
+#define LINK_FOLDER L"fonts-link"
+constexpr int kLaunchers = 20;
+
+std::wstring Base(const std::wstring& name) {
+  return JoinPath(GetBaseFolder(), name);
+}
+
+// The entries of a folder; with `run_ids`, the run folders among them.
+std::vector<std::wstring> Names(const std::wstring& folder, bool run_ids = false) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry{};
+  const UniqueFindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+  for (bool more = find.valid(); more; more = ::FindNextFileW(find.get(), &entry)) {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L".." && (!run_ids || IsRunId(name))) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+// What rows leave in the base folder, the broker services of its run folders included; the
+// fixture's link goes back to its folder, since no Windows call removes a Unix link.
+void ClearBaseFolder() {
+  for (const std::wstring& name : Names(GetBaseFolder())) {
+    ForceRemoveService(BrokerServiceName(name));
+    const DWORD fonts = ::GetFileAttributesW(JoinPath(Base(name), L"assets\\fonts").c_str());
+    if (fonts != INVALID_FILE_ATTRIBUTES && (fonts & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      ::MoveFileW(JoinPath(Base(name), L"assets").c_str(), Base(LINK_FOLDER).c_str());
+    }
+    if (name != LINK_FOLDER) {
+      RemoveTree(Base(name));
+    }
+  }
+}
+
+std::string Sha256Of(const std::wstring& path) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  // A folder does not open: no bytes.
+  std::vector<std::uint8_t> bytes(::GetFileSize(file.get(), nullptr) + 1);
+  DWORD read = 0;
+  ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  bytes.resize(read);
+  return ToLowerHex(Sha256Bytes(bytes, [](Sha256Step) { ThrowSupportError("SHA-256", 0); }));
+}
+
+// The service as configured (path, account, type, start) and its state, or "no service".
+std::string ServiceText(const std::wstring& name) {
+  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const UniqueServiceHandle service(
+      ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+  std::vector<DWORD> buffer(2048);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  DWORD size = 0;
+  SERVICE_STATUS status{};
+  if (!::QueryServiceConfigW(service.get(), config, 8192, &size) ||
+      !::QueryServiceStatus(service.get(), &status)) {
+    return "no service";
+  }
+  return ToUtf8(config->lpBinaryPathName) + "|" + ToUtf8(config->lpServiceStartName) + "|" +
+         std::to_string(config->dwServiceType) + "|" + std::to_string(config->dwStartType) + "|" +
+         std::to_string(status.dwCurrentState);
+}
+
+// Every entry below a run folder with its attributes and SHA-256 (links listed, never entered),
+// then the run's broker service: "no service" alone once the run is gone.
+std::string Snapshot(const std::wstring& run) {
+  std::string listing;
+  const std::function<void(const std::wstring&)> list = [&](const std::wstring& folder) {
+    for (const std::wstring& name : Names(folder)) {
+      const std::wstring path = JoinPath(folder, name);
+      const DWORD attributes = ::GetFileAttributesW(path.c_str());
+      listing += ToUtf8(path) + " " + std::to_string(attributes) + " " + Sha256Of(path) + "\n";
+      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+          FILE_ATTRIBUTE_DIRECTORY) {
+        list(path);
+      }
+    }
+  };
+  list(run);
+  return listing + ServiceText(BrokerServiceName(FileName(run)));
+}
+
+// Changes a run folder as `ops` say, one operation per "|", paths relative to the run folder
+// ("..\x" lies in the base folder): file, hidden or folder P (made new); write P (its first
+// byte); fill P N (P made new, filling the disk until N bytes are free); copy, move or hardlink
+// P Q (Q the new name); delete P; sddl P SDDL (recorded as P's descriptor); repath P (the
+// broker service's binary path); unregister (the broker service).
+void Change(const std::wstring& run, const std::wstring& ops) {
+  std::wistringstream all(ops);
+  const std::wstring service = BrokerServiceName(FileName(run));
+  for (std::wstring op, verb, p, q; std::getline(all, op, L'|');) {
+    std::wistringstream(op) >> verb >> p >> q;
+    const std::wstring a = JoinPath(run, p);
+    const std::wstring b = JoinPath(run, q);
+    ULARGE_INTEGER free{};
+    ::GetDiskFreeSpaceExW(GetBaseFolder().c_str(), &free, nullptr, nullptr);
+    const std::map<std::wstring, std::size_t> sizes = {
+        {L"file", 0}, {L"hidden", 0}, {L"write", 1}, {L"fill", free.QuadPart - _wtoi64(q.c_str())}};
+    const UniqueHandle file(
+        sizes.contains(verb) ? ::CreateFileW(a.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             verb == L"write" ? OPEN_EXISTING : CREATE_NEW,
+                                             verb == L"hidden" ? FILE_ATTRIBUTE_HIDDEN : 0, nullptr)
+                             : nullptr);
+    const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle broker(
+        ::OpenServiceW(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG));
+    DWORD written = 0;
+    const BOOL done = file ? ::WriteFile(file.get(), std::string(sizes.at(verb), 'X').data(),
+                                         static_cast<DWORD>(sizes.at(verb)), &written, nullptr)
+                      : verb == L"folder"     ? ::CreateDirectoryW(a.c_str(), nullptr)
+                      : verb == L"copy"       ? ::CopyFileW(a.c_str(), b.c_str(), TRUE)
+                      : verb == L"move"       ? ::MoveFileW(a.c_str(), b.c_str())
+                      : verb == L"hardlink"   ? ::CreateHardLinkW(b.c_str(), a.c_str(), nullptr)
+                      : verb == L"delete"     ? ::DeleteFileW(a.c_str())
+                      : verb == L"sddl"       ? (RecordSecurity(a, q.c_str()), TRUE)
+                      : verb == L"unregister" ? (ForceRemoveService(service), TRUE)
+                      : verb == L"repath"     ? ::ChangeServiceConfigW(
+                                                    broker.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                    SERVICE_NO_CHANGE, p.c_str(), nullptr, nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr)
+                                          : FALSE;
+    EXPECT_TRUE(done) << ToUtf8(op);
+  }
+}
+
+class MainJobTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::SetEnvironmentVariableW(emulated_security::kStoreVariable, store_.path().c_str());
+    RecordSecurity(GetProgramFilesFolder(), kProgramFilesSddl);
+    RecordSecurity(GetBaseFolder(), STORED_RUN_SDDL);
+    ClearBaseFolder();
+  }
+  void TearDown() override { ClearBaseFolder(); }
+
+  // The launcher, an elevated administrator as every Wine process is, under `boxes`. Once the
+  // Host window is up, `at_host` gets the run folder it names (the stand-in titles its window
+  // with the run id) and may add boxes; then the Host ends with `host_exit`, the code of the
+  // WM_QUIT it gets, or without one the launcher is ended (its job ends the Host; the run stays).
+  ScriptedRun Run(std::vector<std::wstring> arguments,
+                  BoxScript boxes,
+                  std::optional<std::uint32_t> host_exit,
+                  const std::function<void(const std::wstring&, BoxScript&)>& at_host = {}) {
+    run_.clear();
+    return RunWithBoxes(
+        launcher_.Start(std::move(arguments), TokenKind::kFull), std::move(boxes),
+        kLauncherTimeoutMs, [&](RunningProgram& launcher, BoxScript& script) {
+          std::wstring title(64, L'\0');
+          const HWND host = ::FindWindowW(product::kHostWindowClass, nullptr);
+          title.resize(static_cast<std::size_t>(::GetWindowTextW(host, title.data(), 64)));
+          if (!run_.empty() || title.size() < kRunIdLength) {
+            return;
+          }
+          run_ = Base(title.substr(title.size() - kRunIdLength));
+          if (at_host) {
+            at_host(run_, script);
+          }
+          if (host_exit) {
+            ::PostMessageW(host, WM_QUIT, *host_exit, 0);
+            return;
+          }
+          launcher.Terminate();
+          for (int i = 0; i < 500 && ::FindWindowW(product::kHostWindowClass, nullptr); ++i) {
+            ::Sleep(20);
+          }
+        });
+  }
+
+  ScratchFolder store_{L"store"};
+  LauncherCopy launcher_{L"main-job"};
+  std::wstring run_;  // the run folder of the last Host window
+};
+
+// Each row changes a run left behind (Change) and cleans it up. A refused cleanup leaves every
+// byte of the run folder and its service as they were; nothing unknown is ever deleted. Beside
+// each run lies another run folder, holding an unknown file, which no cleanup touches.
+TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
+  const wchar_t* unknown = message::kUnknownFilesKept;
+  const wchar_t* linked = message::kLinkedOrChangedPath;
+  const struct {
+    const wchar_t* ops;
+    std::uint32_t code;  // of the cleanup; 0: the run is removed
+    const wchar_t* message;
+  } cases[] = {
+      {L"file notes.txt", 5, unknown},
+      {L"file assets\\notes.txt", 5, unknown},
+      {L"file assets\\fonts\\notes.txt", 5, unknown},
+      {L"folder notes", 5, unknown},
+      {L"folder assets\\notes", 5, unknown},
+      {L"folder assets\\fonts\\notes", 5, unknown},
+      {L"hidden desktop.ini", 5, unknown},
+      {L"hidden assets\\desktop.ini", 5, unknown},
+      {L"hidden assets\\fonts\\desktop.ini", 5, unknown},
+      {L"copy Vexo-Host.exe assets\\Vexo-Host.exe", 5, unknown},
+      {L"move assets\\fonts\\OFL.txt ..\\m|folder assets\\fonts\\OFL.txt", 5,
+       message::kFileNotPinned},
+      {L"move assets ..\\m|file assets", 5, linked},
+      {L"move assets\\fonts ..\\fonts-original|move assets ..\\m|move "
+       L"..\\" LINK_FOLDER L" assets|sddl assets " STORED_RUN_SDDL,
+       5, linked},
+      {L"hardlink assets\\fonts\\NanumSquareB.ttf ..\\link.ttf", 5, linked},
+      {L"write assets\\fonts\\NanumSquareEB.ttf", 13, message::kVersionMismatch},
+      {L"sddl assets O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", 5,
+       message::kFolderSecurityUnsafe},
+      {L"repath C:\\Host.exe", 5, message::kBrokerDiffers},
+      {L"unregister|delete Vexo-Host.exe|delete assets\\ppcappicon.ico", 0, message::kCleanupDone},
+      {L"delete OPENSSL_LICENSE.txt", 2, message::kFileNotPinned},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.ops));
+    EXPECT_TRUE(BoxesAsScripted(Run({}, {}, std::nullopt)));
+    const std::wstring run = run_;
+    const std::wstring other = Base(NewRunId());
+    Change(other, L"folder .|file notes.txt");
+    Change(run, c.ops);
+    const std::string before = Snapshot(run);
+    const std::string other_before = Snapshot(other);
+    const std::vector<std::wstring> cleanup = {L"--cleanup-elevated", FileName(run)};
+    const ScriptedRun done =
+        Run(cleanup,
+            c.code == 0 ? BoxScript().ExpectOk(BoxIcon::kInformation, c.message)
+                        : BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(c.message, c.code)),
+            0);
+    EXPECT_TRUE(BoxesAsScripted(done));
+    EXPECT_EQ(done.result.exit_code, c.code);
+    EXPECT_EQ(Snapshot(run), c.code == 0 ? "no service" : before);
+    EXPECT_EQ(Snapshot(other), other_before);
+    if (c.code == 0) {  // once more: the run folder is not found
+      EXPECT_TRUE(BoxesAsScripted(
+          Run(cleanup,
+              BoxScript().ExpectOk(BoxIcon::kError,
+                                   FailureBoxText(message::kProtectedFolderNotOpened, 2)),
+              0)));
+    }
+    ClearBaseFolder();
+  }
+}
+
+// A normal start deploys, runs the Host and removes its run: the Host's exit code or the
+// failure's is the result, told in one closing message with the warning icon. Neither the run
+// folder nor its broker service is left; the base folder stays.
+TEST_F(MainJobTest, DeploymentRemovesItsRunWhateverTheOutcome) {
+  WIN32_FILE_ATTRIBUTE_DATA host{};
+  ::GetFileAttributesExW(VEXO_DEMO_HOST_IMAGE, GetFileExInfoStandard, &host);
+  const std::wstring room_for_a_host_and_an_icon = std::to_wstring(host.nFileSizeLow + 524288);
+  const struct {
+    const wchar_t* knobs;
+    std::wstring ops;  // in the base folder before the start (Change)
+    std::uint32_t host_exit;
+    std::wstring closing;  // the closing message; empty: none
+    std::uint32_t exit_code;
+  } cases[] = {
+      // The preparation run ends with 2: nothing registered, the whole removal runs.
+      {L"exit=2", L"", 0, FailureBoxText(message::kAuxiliaryServiceNotPrepared, 2), 2},
+      // The Host ends with 0, its broker service running and a grandchild of each Host run left
+      // in its job: silent, and nothing of the run is left.
+      {L"start-service;child", L"", 0, L"", 0},
+      // Any exit code of the Host is shown in decimal and returned.
+      {L"", L"", 3221225477, std::wstring(message::kHostEnded) + L"3221225477", 3221225477},
+      // The disk is full at the third payload file (a Host and an icon still fit): the files
+      // and folders made are removed directly, the base folder stays.
+      {L"", L"fill ballast " + room_for_a_host_and_an_icon, 0,
+       FailureBoxText(message::kPayloadFileNotSaved, ERROR_DISK_FULL), ERROR_DISK_FULL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.closing));
+    const HostKnobs knobs(c.knobs);
+    Change(GetBaseFolder(), c.ops);
+    const ScriptedRun run = Run(
+        {}, c.closing.empty() ? BoxScript() : BoxScript().ExpectOk(BoxIcon::kWarning, c.closing),
+        c.host_exit);
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, c.exit_code);
+    EXPECT_TRUE(Names(GetBaseFolder(), true).empty());
+    EXPECT_EQ(run_.empty() ? "no service" : ServiceText(BrokerServiceName(FileName(run_))),
+              "no service");
+    ClearBaseFolder();
+  }
+}
+
+// A service of the run's broker name, registered while the launcher is held still right after
+// it made its run folder: the run stops with 183 before any Host starts, and the run folder
+// goes by the direct removal. The service is not the launcher's to touch.
+TEST_F(MainJobTest, ExistingBrokerServiceStopsTheRunBeforeAnyHost) {
+  const std::wstring report = store_.Join(L"host-started.txt");
+  const HostKnobs knobs(L"report=" + report);
+  const UniqueHandle made(
+      ::FindFirstChangeNotificationW(GetBaseFolder().c_str(), FALSE, FILE_NOTIFY_CHANGE_DIR_NAME));
+  const auto ntdll = [](const char* name) {
+    return reinterpret_cast<LONG(NTAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+  };
+  std::wstring service;
+  const ScriptedRun run = RunWithBoxes(
+      launcher_.Start({}, TokenKind::kFull),
+      BoxScript().ExpectOk(BoxIcon::kWarning,
+                           FailureBoxText(message::kBrokerServiceAlreadyExists, 183)),
+      kLauncherTimeoutMs, [&](RunningProgram& launcher, BoxScript&) {
+        if (service.empty() && ::WaitForSingleObject(made.get(), 10000) == WAIT_OBJECT_0) {
+          ntdll("NtSuspendProcess")(launcher.handle());
+          const std::wstring folder = Base(Names(GetBaseFolder(), true).at(0));
+          service = BrokerServiceName(FileName(folder));
+          EXPECT_FALSE(PathExists(JoinPath(folder, L"OPENSSL_LICENSE.txt"))) << "came too late";
+          const UniqueServiceHandle manager(
+              ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+          ::CloseServiceHandle(::CreateServiceW(
+              manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
+              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+              L"C:\\Host.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
+          ntdll("NtResumeProcess")(launcher.handle());
+        }
+      });
+  EXPECT_TRUE(BoxesAsScripted(run));
+  EXPECT_EQ(run.result.exit_code, 183u);
+  EXPECT_FALSE(PathExists(report));
+  EXPECT_TRUE(Names(GetBaseFolder(), true).empty());
+  EXPECT_EQ(ServiceText(service), "C:\\Host.exe|LocalSystem|16|3|1");
+  ForceRemoveService(service);
+}
+
+// The launcher's Host ends with 5 while the run's Host, started again by the customer under
+// another letter case, still runs: the removal stops with 170, the result stays 5, and the
+// closing message names what is left and the quoted command. Run as printed once that Host is
+// closed, the command removes the rest, though a Host of another folder runs.
+TEST_F(MainJobTest, FailedRemovalNamesTheCommandThatFinishesIt) {
+  std::optional<RunningProgram> run_host;
+  const ScriptedRun run = Run({}, {}, 5, [&](const std::wstring& folder, BoxScript& boxes) {
+    run_host.emplace(
+        StartProgram({JoinPath(folder, L"VEXO-HOST.EXE"), {demo_host::kOutlivingChildSwitch}}));
+    boxes.ExpectOk(BoxIcon::kWarning, std::wstring(message::kHostEnded) + L"5\n\n" +
+                                          FailureBoxText(message::kCloseHostFirst, 170) + L"\n\n" +
+                                          message::kRemainingPath + folder + L"\n" +
+                                          message::kRunCleanupCommandLater + L"\n\"" +
+                                          launcher_.path() + L"\" --cleanup " + FileName(folder));
+  });
+  EXPECT_TRUE(BoxesAsScripted(run));
+  EXPECT_EQ(run.result.exit_code, 5u);
+  run_host.reset();
+  const DemoHostRun other_folder;
+  const RunningProgram other_host =
+      StartProgram({other_folder.host_path(), {demo_host::kOutlivingChildSwitch}});
+  const std::wstring& text = run.boxes.at(0).text;
+  int count = 0;
+  const UniqueArgv argv(::CommandLineToArgvW(text.substr(text.rfind(L'\n') + 1).c_str(), &count));
+  ASSERT_EQ(count, 3);
+  EXPECT_TRUE(BoxesAsScripted(
+      RunWithBoxes({argv.get()[0], {argv.get()[1], argv.get()[2]}},
+                   BoxScript()
+                       .ExpectYesNo(BoxIcon::kInformation, message::kCleanupConfirmation, IDYES)
+                       .ExpectOk(BoxIcon::kInformation, message::kCleanupDone),
+                   kLauncherTimeoutMs)));
+  EXPECT_EQ(Snapshot(run_), "no service");
+}
+
+// Launchers started at one moment in one session: one makes a run folder and starts the Host;
+// every other one says 183 and ends without a run of its own.
+TEST_F(MainJobTest, LaunchersStartedAtOnceMakeOneRun) {
+  const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
+  std::vector<std::string> unexpected;
+  BoxResponder responder([&](const ObservedBox& box) {
+    if (box.icon != BoxIcon::kInformation || box.text != already_running) {
+      unexpected.push_back(DescribeBox(box));
+    }
+    return IDOK;
+  });
+  std::vector<RunningProgram> launchers;
+  for (int i = 0; i < kLaunchers; ++i) {
+    launchers.push_back(responder.Start(launcher_.Start({}, TokenKind::kFull)));
+  }
+  std::vector<std::wstring> runs;
+  std::vector<HWND> hosts;
+  const auto end_host_once_the_others_ended = [&] {
+    const HWND host = ::FindWindowW(product::kHostWindowClass, nullptr);
+    if (hosts.empty() && host != nullptr &&
+        std::count_if(launchers.begin(), launchers.end(),
+                      [](const RunningProgram& p) { return p.HasEnded(); }) == kLaunchers - 1) {
+      runs = Names(GetBaseFolder(), true);
+      for (HWND w = host; w != nullptr;
+           w = ::FindWindowExW(nullptr, w, product::kHostWindowClass, nullptr)) {
+        hosts.push_back(w);
+      }
+      ::PostMessageW(host, WM_QUIT, 0, 0);
+    }
+  };
+  std::map<std::uint32_t, int> exit_codes;
+  for (RunningProgram& launcher : launchers) {
+    ++exit_codes[responder.WaitForExit(launcher, kLauncherTimeoutMs, end_host_once_the_others_ended)
+                     .exit_code];
+  }
+  EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
+  EXPECT_EQ(exit_codes, (std::map<std::uint32_t, int>{{0, 1}, {183, kLaunchers - 1}}));
+  EXPECT_EQ(hosts.size(), 1u);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(Snapshot(Base(runs[0])), "no service");
+}
+
+}  // namespace
+}  // namespace vexo::test
