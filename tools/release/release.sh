@@ -75,6 +75,10 @@ check_inputs() {
   done
   [[ ${option[--sign-key]} == pkcs11:* || -s ${option[--sign-key]} ]] ||
     fail "--sign-key must be a key file or a pkcs11: URI"
+  # Their ranges are vexo-update's to check; a typo should not wait for two builds.
+  for name in --sequence --valid-days; do
+    [[ ${option[$name]} =~ ^[1-9][0-9]*$ ]] || fail "$name must be a decimal number, not ${option[$name]}"
+  done
   # The builds run in other folders: every file by its full path from here on.
   for name in --host-program --update-public-key --update-private-key --sign-cert --sign-trust \
     --pkcs11-module --sign-pass-file --sign-key --out; do
@@ -110,10 +114,12 @@ public_key_hex() {
 # The update manifests are signed with the private key; launchers trust the public key they
 # are built with. A pair that does not match would publish updates no launcher accepts.
 check_update_key_pair() {
-  local derived
+  local point
   # CNG's P-256 public blob: "ECS1", the key length 32, then X and Y (the DER's last 64 bytes).
-  derived=4543533120000000$(openssl pkey -in "${option[--update-private-key]}" -pubout \
-    -outform DER | tail -c 64 | od -An -v -tx1 | tr -d ' \n')
+  point=$(openssl pkey -in "${option[--update-private-key]}" -pubout -outform DER |
+    tail -c 64 | od -An -v -tx1 | tr -d ' \n') ||
+    fail "cannot read the update private key ${option[--update-private-key]}"
+  local derived=4543533120000000$point
   [[ $derived == "$(public_key_hex)" ]] ||
     fail "the update private key ${option[--update-private-key]} does not belong to the public" \
       "key ${option[--update-public-key]} the launcher is built with"
