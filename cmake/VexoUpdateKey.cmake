@@ -2,9 +2,9 @@
 #
 # VEXO_UPDATE_PUBLIC_KEY is the 72-byte CNG ECCPUBLICBLOB of the release key as 144 lower-case
 # hex digits (tools: `vexo-update keygen` prints it). A release build refuses to configure
-# without it. Development and test builds without it make a throwaway P-256 key pair in the
-# build tree (private key mode 0600) and trust its public half, so tests can sign manifests
-# the launcher accepts. No private key is ever read from or written to the source tree.
+# without it (cmake/VexoReleaseInputs.cmake). Development and test builds without it make a
+# throwaway P-256 key pair in the build tree (private key mode 0600) and trust its public half,
+# so tests can sign manifests the launcher accepts. No private key is ever read from or written to the source tree.
 #
 # Sets VEXO_UPDATE_PUBLIC_KEY_HEX and, for a throwaway key, VEXO_UPDATE_TEST_PRIVATE_KEY.
 set(VEXO_UPDATE_PUBLIC_KEY "" CACHE STRING
@@ -30,9 +30,6 @@ unset(VEXO_UPDATE_TEST_PRIVATE_KEY)
 if(NOT VEXO_UPDATE_PUBLIC_KEY STREQUAL "")
   vexo_check_update_public_key("${VEXO_UPDATE_PUBLIC_KEY}")
   set(VEXO_UPDATE_PUBLIC_KEY_HEX "${VEXO_UPDATE_PUBLIC_KEY}")
-elseif(VEXO_RELEASE)
-  message(FATAL_ERROR "A release build needs the update signing key: configure with "
-                      "-DVEXO_UPDATE_PUBLIC_KEY=<144 hex digits> (see `vexo-update keygen`)")
 else()
   find_program(VEXO_OPENSSL openssl)
   if(NOT VEXO_OPENSSL)

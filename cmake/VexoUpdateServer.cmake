@@ -1,8 +1,9 @@
 # The update server's host name, a build input like the update signing key.
 #
-# A release build refuses to configure without VEXO_UPDATE_SERVER_HOST. Development and test
-# builds use the fixed test name below, which the update tests map to their own server
-# (tests/update/); under ".test" it never resolves anywhere else.
+# A release build refuses to configure without VEXO_UPDATE_SERVER_HOST
+# (cmake/VexoReleaseInputs.cmake). Development and test builds use the fixed test name below,
+# which the update tests map to their own server (tests/update/); under ".test" it never
+# resolves anywhere else.
 set(VEXO_UPDATE_SERVER_HOST "" CACHE STRING "Host name of the update server (HTTPS, port 443)")
 set(VEXO_UPDATE_TEST_SERVER_HOST "updates.vexo.test")
 
@@ -11,9 +12,6 @@ if(NOT VEXO_UPDATE_SERVER_HOST STREQUAL "")
     message(FATAL_ERROR "VEXO_UPDATE_SERVER_HOST must be a lower-case DNS host name")
   endif()
   set(VEXO_UPDATE_SERVER_HOST_VALUE "${VEXO_UPDATE_SERVER_HOST}")
-elseif(VEXO_RELEASE)
-  message(FATAL_ERROR "A release build needs the update server's host name: configure with "
-                      "-DVEXO_UPDATE_SERVER_HOST=<host name>")
 else()
   set(VEXO_UPDATE_SERVER_HOST_VALUE "${VEXO_UPDATE_TEST_SERVER_HOST}")
 endif()

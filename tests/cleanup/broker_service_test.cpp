@@ -73,10 +73,11 @@ TEST(RemoveBrokerServiceTest, RemovesOnlyTheRunsOwnRegistration) {
   }
 }
 
-// A running service passes the process check only where its process runs as LocalSystem: under
-// Wine only in the test flavour that answers for it (docs/broker-service-under-wine.md).
+// A running service passes the process check only where its process runs as LocalSystem: on
+// Windows, and under Wine only in the test flavour that answers for it
+// (docs/broker-service-under-wine.md).
 TEST(RemoveBrokerServiceTest, StopsARunningServiceOfTheRun) {
-#if defined(VEXO_EMULATED_SERVICE_ACCOUNT)
+#if defined(VEXO_EMULATED_SERVICE_ACCOUNT) || defined(VEXO_WINDOWS_RUNNER)
   const RemovalCase cases[] = {
       {"still starting", L"start-service;service=slow-start", false, 0, L""},
       {"ignores the stop", L"start-service;service=ignore-stop", false, 1460,
