@@ -312,7 +312,7 @@ def deployed_launcher():
 def main():
     options = argparse.ArgumentParser(description=__doc__)
     options.add_argument("--short", action="store_true", help="one round, a 4 MiB Host (scripts/test)")
-    options.add_argument("--repeat", type=int, default=15, help="counted rounds of each figure")
+    options.add_argument("--repeat", type=int, default=21, help="counted rounds of each figure")
     args = options.parse_args()
     if WORK_VARIABLE not in os.environ:
         BENCH.mkdir(parents=True, exist_ok=True)
