@@ -1,4 +1,4 @@
-// Test helpers: the Failure an operation throws.
+// Test helpers: the refusal an operation throws, as one comparable text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,18 +8,6 @@
 #include "common/failure.h"
 
 namespace vexo {
-
-// Runs `call` and returns the Failure it throws; fails the test when it throws none.
-template <typename Call>
-Failure CatchFailure(Call&& call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no Failure was thrown";
-  return Failure{0, L""};
-}
 
 // A refusal as one comparable text: "code: message".
 inline std::wstring Refusal(std::uint32_t code, const std::wstring& message) {

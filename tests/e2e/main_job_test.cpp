@@ -28,6 +28,7 @@
 #include "fs/emulated_security_store.h"
 #include "fs/messages.h"
 #include "launcher/messages.h"
+#include "payload/embedded_catalogue.h"
 #include "payload/messages.h"
 #include "tests/e2e/launcher_test_support.h"
 #include "tests/support/demo_host_run.h"
@@ -41,29 +42,23 @@ namespace {
 // The fixture's folder in the base folder; its one entry `fonts` links to ..\fonts-original.
 #define LINK_FOLDER L"fonts-link"
 constexpr int kLaunchers = 20;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::wstring Base(const std::wstring& name) {
   return JoinPath(GetBaseFolder(), name);
 }
 
-// The entries of a folder; with `run_ids`, the run folders among them.
-std::vector<std::wstring> Names(const std::wstring& folder, bool run_ids = false) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry{};
-  const UniqueFindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-  for (bool more = find.valid(); more; more = ::FindNextFileW(find.get(), &entry)) {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L".." && (!run_ids || IsRunId(name))) {
-      names.push_back(name);
-    }
-  }
+// The run folders in the base folder.
+std::vector<std::wstring> RunFolders() {
+  std::vector<std::wstring> names = FolderEntries(GetBaseFolder());
+  std::erase_if(names, [](const std::wstring& name) { return !IsRunId(name); });
   return names;
 }
 
 // What rows leave in the base folder, the broker services of its run folders included; the
 // fixture's link goes back to its folder, since no Windows call removes a Unix link.
 void ClearBaseFolder() {
-  for (const std::wstring& name : Names(GetBaseFolder())) {
+  for (const std::wstring& name : FolderEntries(GetBaseFolder())) {
     ForceRemoveService(BrokerServiceName(name));
     const DWORD fonts = ::GetFileAttributesW(JoinPath(Base(name), L"assets\\fonts").c_str());
     if (fonts != INVALID_FILE_ATTRIBUTES && (fonts & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -78,7 +73,7 @@ void ClearBaseFolder() {
 std::string Sha256Of(const std::wstring& path) {
   const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
-  // A folder does not open: no bytes.
+  // A folder or a missing file does not open: no bytes.
   std::vector<std::uint8_t> bytes(::GetFileSize(file.get(), nullptr) + 1);
   DWORD read = 0;
   ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
@@ -86,30 +81,12 @@ std::string Sha256Of(const std::wstring& path) {
   return ToLowerHex(Sha256Bytes(bytes, [](Sha256Step) { ThrowSupportError("SHA-256", 0); }));
 }
 
-// The service as configured (path, account, type, start) and its state, or "no service".
-std::string ServiceText(const std::wstring& name) {
-  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(
-      ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
-  std::vector<DWORD> buffer(2048);
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  DWORD size = 0;
-  SERVICE_STATUS status{};
-  if (!::QueryServiceConfigW(service.get(), config, 8192, &size) ||
-      !::QueryServiceStatus(service.get(), &status)) {
-    return "no service";
-  }
-  return ToUtf8(config->lpBinaryPathName) + "|" + ToUtf8(config->lpServiceStartName) + "|" +
-         std::to_string(config->dwServiceType) + "|" + std::to_string(config->dwStartType) + "|" +
-         std::to_string(status.dwCurrentState);
-}
-
 // Every entry below a run folder with its attributes and SHA-256 (links listed, never entered),
 // then the run's broker service: "no service" alone once the run is gone.
 std::string Snapshot(const std::wstring& run) {
   std::string listing;
   const std::function<void(const std::wstring&)> list = [&](const std::wstring& folder) {
-    for (const std::wstring& name : Names(folder)) {
+    for (const std::wstring& name : FolderEntries(folder)) {
       const std::wstring path = JoinPath(folder, name);
       const DWORD attributes = ::GetFileAttributesW(path.c_str());
       listing += ToUtf8(path) + " " + std::to_string(attributes) + " " + Sha256Of(path) + "\n";
@@ -225,19 +202,17 @@ TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
     std::uint32_t code;  // of the cleanup; 0: the run is removed
     const wchar_t* message;
   } cases[] = {
+      // One unknown entry in each folder the sweep looks at, one of each kind.
       {L"file notes.txt", 5, unknown},
-      {L"file assets\\notes.txt", 5, unknown},
-      {L"file assets\\fonts\\notes.txt", 5, unknown},
-      {L"folder notes", 5, unknown},
       {L"folder assets\\notes", 5, unknown},
-      {L"folder assets\\fonts\\notes", 5, unknown},
-      {L"hidden desktop.ini", 5, unknown},
-      {L"hidden assets\\desktop.ini", 5, unknown},
       {L"hidden assets\\fonts\\desktop.ini", 5, unknown},
       {L"copy Vexo-Host.exe assets\\Vexo-Host.exe", 5, unknown},
       {L"move assets\\fonts\\OFL.txt ..\\m|folder assets\\fonts\\OFL.txt", 5,
        message::kFileNotPinned},
       {L"move assets ..\\m|file assets", 5, linked},
+      // A folder of a payload folder's name that nobody secured keeps Wine's answer (the user
+      // as owner), which the strict rule refuses.
+      {L"move assets ..\\m|folder assets", 5, message::kFolderSecurityUnsafe},
       {L"move assets\\fonts ..\\fonts-original|move assets ..\\m|move "
        L"..\\" LINK_FOLDER L" assets|sddl assets " STORED_RUN_SDDL,
        5, linked},
@@ -295,6 +270,8 @@ TEST_F(MainJobTest, DeploymentRemovesItsRunWhateverTheOutcome) {
   } cases[] = {
       // The preparation run ends with 2: nothing registered, the whole removal runs.
       {L"exit=2", L"", 0, FailureBoxText(message::kAuxiliaryServiceNotPrepared, 2), 2},
+      // The preparation run is still at work when its 30 seconds are over: it is ended.
+      {L"sleep=40000", L"", 0, FailureBoxText(message::kPreparationTimedOut, 1460), 1460},
       // The Host ends with 0, its broker service running and a grandchild of each Host run left
       // in its job: silent, and nothing of the run is left.
       {L"start-service;child", L"", 0, L"", 0},
@@ -314,74 +291,131 @@ TEST_F(MainJobTest, DeploymentRemovesItsRunWhateverTheOutcome) {
         c.host_exit);
     EXPECT_TRUE(BoxesAsScripted(run));
     EXPECT_EQ(run.result.exit_code, c.exit_code);
-    EXPECT_TRUE(Names(GetBaseFolder(), true).empty());
+    EXPECT_TRUE(RunFolders().empty());
     EXPECT_EQ(run_.empty() ? "no service" : ServiceText(BrokerServiceName(FileName(run_))),
               "no service");
     ClearBaseFolder();
   }
 }
 
-// A service of the run's broker name, registered while the launcher is held still right after
-// it made its run folder: the run stops with 183 before any Host starts, and the run folder
-// goes by the direct removal. The service is not the launcher's to touch.
-TEST_F(MainJobTest, ExistingBrokerServiceStopsTheRunBeforeAnyHost) {
+// The closing message of a run whose removal failed: what went wrong first, the removal's
+// failure, what is left and the quoted command that removes it later.
+std::wstring RemovalFailedText(const std::wstring& first,
+                               const wchar_t* sentence,
+                               DWORD code,
+                               const std::wstring& launcher,
+                               const std::wstring& folder) {
+  return first + L"\n\n" + FailureBoxText(sentence, code) + L"\n\n" + message::kRemainingPath +
+         folder + L"\n" + message::kRunCleanupCommandLater + L"\n\"" + launcher + L"\" --cleanup " +
+         FileName(folder);
+}
+
+// What appears in the run folder while the launcher is held still right after it made it,
+// before it made any payload file. No Host starts. A service of the run's broker name stops the
+// run with 183, the run folder goes by the direct removal and the service is left untouched. A
+// payload file already there is never taken over or written: the run stops, what it made itself
+// is removed, and the run folder that holds the stranger is kept.
+TEST_F(MainJobTest, WhatAppearsInANewRunFolderIsNeverTakenOver) {
   const std::wstring report = store_.Join(L"host-started.txt");
   const HostKnobs knobs(L"report=" + report);
-  const UniqueHandle made(
-      ::FindFirstChangeNotificationW(GetBaseFolder().c_str(), FALSE, FILE_NOTIFY_CHANGE_DIR_NAME));
   const auto ntdll = [](const char* name) {
     return reinterpret_cast<LONG(NTAPI*)(HANDLE)>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
   };
-  std::wstring service;
-  const ScriptedRun run = RunWithBoxes(
-      launcher_.Start({}, TokenKind::kFull),
-      BoxScript().ExpectOk(BoxIcon::kWarning,
-                           FailureBoxText(message::kBrokerServiceAlreadyExists, 183)),
-      kLauncherTimeoutMs, [&](RunningProgram& launcher, BoxScript&) {
-        if (service.empty() && ::WaitForSingleObject(made.get(), 10000) == WAIT_OBJECT_0) {
+  const struct {
+    const wchar_t* planted;  // a file made in the run folder; none: the service
+    const wchar_t* sentence;
+    DWORD code;
+  } cases[] = {
+      {nullptr, message::kBrokerServiceAlreadyExists, 183},
+      {L"OPENSSL_LICENSE.txt", message::kPayloadFileNotNew, ERROR_FILE_EXISTS},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    const UniqueHandle made(::FindFirstChangeNotificationW(GetBaseFolder().c_str(), FALSE,
+                                                           FILE_NOTIFY_CHANGE_DIR_NAME));
+    std::wstring folder;
+    std::wstring service;
+    std::string digest;
+    const ScriptedRun run = RunWithBoxes(
+        launcher_.Start({}, TokenKind::kFull), {}, kLauncherTimeoutMs,
+        [&](RunningProgram& launcher, BoxScript& boxes) {
+          if (!folder.empty() || ::WaitForSingleObject(made.get(), 10000) != WAIT_OBJECT_0) {
+            return;
+          }
           ntdll("NtSuspendProcess")(launcher.handle());
-          const std::wstring folder = Base(Names(GetBaseFolder(), true).at(0));
+          folder = Base(RunFolders().at(0));
           service = BrokerServiceName(FileName(folder));
           EXPECT_FALSE(PathExists(JoinPath(folder, L"OPENSSL_LICENSE.txt"))) << "came too late";
-          const UniqueServiceHandle manager(
-              ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-          ::CloseServiceHandle(::CreateServiceW(
-              manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
-              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-              L"C:\\Host.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
+          if (c.planted == nullptr) {
+            const UniqueServiceHandle manager(
+                ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+            ::CloseServiceHandle(::CreateServiceW(
+                manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
+                SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                L"C:\\Host.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
+            boxes.ExpectOk(BoxIcon::kWarning, FailureBoxText(c.sentence, c.code));
+          } else {
+            Change(folder, std::wstring(L"file ") + c.planted);
+            digest = Sha256Of(JoinPath(folder, c.planted));
+            boxes.ExpectOk(BoxIcon::kWarning,
+                           RemovalFailedText(FailureBoxText(c.sentence, c.code),
+                                             message::kTemporaryFilesNotCleaned,
+                                             ERROR_DIR_NOT_EMPTY, launcher_.path(), folder));
+          }
           ntdll("NtResumeProcess")(launcher.handle());
-        }
-      });
-  EXPECT_TRUE(BoxesAsScripted(run));
-  EXPECT_EQ(run.result.exit_code, 183u);
-  EXPECT_FALSE(PathExists(report));
-  EXPECT_TRUE(Names(GetBaseFolder(), true).empty());
-  EXPECT_EQ(ServiceText(service), "C:\\Host.exe|LocalSystem|16|3|1");
-  ForceRemoveService(service);
+        });
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, c.code);
+    EXPECT_FALSE(PathExists(report));
+    EXPECT_EQ(FolderEntries(folder),
+              c.planted ? std::vector<std::wstring>{c.planted} : std::vector<std::wstring>{});
+    EXPECT_EQ(c.planted ? Sha256Of(JoinPath(folder, c.planted)) : "", digest);
+    EXPECT_EQ(ServiceText(service), c.planted ? "no service" : "C:\\Host.exe|LocalSystem|16|3|1");
+    ForceRemoveService(service);
+    ClearBaseFolder();
+  }
 }
 
 // The launcher's Host ends with 5 while the run's Host, started again by the customer under
 // another letter case, still runs: the removal stops with 170, the result stays 5, and the
-// closing message names what is left and the quoted command. Run as printed once that Host is
-// closed, the command removes the rest, though a Host of another folder runs.
+// closing message names what is left and the quoted command. While the Host runs, its payload
+// files can be read but not written or deleted. Run as printed once that Host is closed, the
+// command removes the rest, though a Host of another folder runs, which a normal start meets.
 TEST_F(MainJobTest, FailedRemovalNamesTheCommandThatFinishesIt) {
   std::optional<RunningProgram> run_host;
   const ScriptedRun run = Run({}, {}, 5, [&](const std::wstring& folder, BoxScript& boxes) {
+    const PayloadEntry& font = kPayloadCatalogue[5];
+    const std::wstring font_path = JoinPath(folder, font.relative_path);
+    EXPECT_EQ(Sha256Of(font_path), font.expected_digest);
+    for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+      const UniqueHandle opened(
+          ::CreateFileW(font_path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+      EXPECT_EQ(opened ? 0 : ::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
     run_host.emplace(
         StartProgram({JoinPath(folder, L"VEXO-HOST.EXE"), {demo_host::kOutlivingChildSwitch}}));
-    boxes.ExpectOk(BoxIcon::kWarning, std::wstring(message::kHostEnded) + L"5\n\n" +
-                                          FailureBoxText(message::kCloseHostFirst, 170) + L"\n\n" +
-                                          message::kRemainingPath + folder + L"\n" +
-                                          message::kRunCleanupCommandLater + L"\n\"" +
-                                          launcher_.path() + L"\" --cleanup " + FileName(folder));
+    boxes.ExpectOk(BoxIcon::kWarning,
+                   RemovalFailedText(std::wstring(message::kHostEnded) + L"5",
+                                     message::kCloseHostFirst, 170, launcher_.path(), folder));
   });
   EXPECT_TRUE(BoxesAsScripted(run));
   EXPECT_EQ(run.result.exit_code, 5u);
   run_host.reset();
+  // The Host of another folder, its window minimised: a normal start brings it forward and
+  // refuses; the cleanup command goes on.
   const DemoHostRun other_folder;
-  const RunningProgram other_host =
-      StartProgram({other_folder.host_path(), {demo_host::kOutlivingChildSwitch}});
+  const RunningProgram other_host = StartProgram({other_folder.host_path()});
+  HWND window = nullptr;
+  for (int i = 0; i < 500 && !(window = ::FindWindowW(product::kHostWindowClass, nullptr)); ++i) {
+    ::Sleep(20);
+  }
+  ::ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(::IsIconic(window));
+  EXPECT_TRUE(BoxesAsScripted(launcher_.Run(
+      {}, BoxScript().ExpectOk(BoxIcon::kInformation,
+                               FailureBoxText(message::kCloseExistingHostFirst, 183)))));
+  EXPECT_FALSE(::IsIconic(window));
   const std::wstring& text = run.boxes.at(0).text;
   int count = 0;
   const UniqueArgv argv(::CommandLineToArgvW(text.substr(text.rfind(L'\n') + 1).c_str(), &count));
@@ -417,7 +451,7 @@ TEST_F(MainJobTest, LaunchersStartedAtOnceMakeOneRun) {
     if (hosts.empty() && host != nullptr &&
         std::count_if(launchers.begin(), launchers.end(),
                       [](const RunningProgram& p) { return p.HasEnded(); }) == kLaunchers - 1) {
-      runs = Names(GetBaseFolder(), true);
+      runs = RunFolders();
       for (HWND w = host; w != nullptr;
            w = ::FindWindowExW(nullptr, w, product::kHostWindowClass, nullptr)) {
         hosts.push_back(w);

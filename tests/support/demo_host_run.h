@@ -48,6 +48,25 @@ inline void ForceRemoveService(const std::wstring& name) {
   }
 }
 
+// The service as configured (binary path, account, type, start) and its state, one text, or
+// "no service".
+inline std::string ServiceText(const std::wstring& name) {
+  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const UniqueServiceHandle service(
+      ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+  std::vector<DWORD> buffer(2048);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  DWORD size = 0;
+  SERVICE_STATUS status{};
+  if (!::QueryServiceConfigW(service.get(), config, 8192, &size) ||
+      !::QueryServiceStatus(service.get(), &status)) {
+    return "no service";
+  }
+  return ToUtf8(config->lpBinaryPathName) + "|" + ToUtf8(config->lpServiceStartName) + "|" +
+         std::to_string(config->dwServiceType) + "|" + std::to_string(config->dwStartType) + "|" +
+         std::to_string(status.dwCurrentState);
+}
+
 // C:\vexo-tests\host-<hex>\run folder\<new run id>, holding the stand-in Host as `host_name`
 // (none when empty). The space in the path is deliberate. The run's broker service is removed
 // with the folder.
@@ -101,7 +120,7 @@ inline std::uint32_t DemoHostRun::Run(const std::wstring& argument,
     start.arguments.push_back(argument);
   }
   start.working_directory = folder_;
-  return RunProgram(start, kDemoHostRunLimitMs).exit_code;
+  return StartProgram(start).WaitOrTerminate(kDemoHostRunLimitMs).exit_code;
 }
 
 }  // namespace vexo::test

@@ -192,10 +192,6 @@ RunningProgram StartProgram(const ProgramStart& start) {
   return RunningProgram(UniqueHandle(info.hProcess), info.dwProcessId);
 }
 
-ProgramResult RunProgram(const ProgramStart& start, std::uint32_t timeout_ms) {
-  return StartProgram(start).WaitOrTerminate(timeout_ms);
-}
-
 std::wstring CurrentProgramFolder() {
   std::wstring path(MAX_PATH * 4, L'\0');
   path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));

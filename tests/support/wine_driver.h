@@ -75,7 +75,6 @@ class RunningProgram {
 
 // Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
 RunningProgram StartProgram(const ProgramStart& start);
-ProgramResult RunProgram(const ProgramStart& start, std::uint32_t timeout_ms);
 std::wstring CurrentProgramFolder();
 
 // ---- Message boxes --------------------------------------------------------------------------
@@ -186,6 +185,9 @@ void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
 // Inverts the byte at `offset` (or the last one) of RT_RCDATA resource `id`, every language.
 inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset);
+
+// The names in `folder`, without "." and ".."; none when it cannot be listed.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 
 // Removes what is at `path`, a folder with its contents; links are removed, never followed.
 void RemoveTree(const std::wstring& path);

@@ -115,20 +115,29 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
     return ::DeleteFileW(path.c_str()) != FALSE;
   }
   bool removed_all = true;
-  WIN32_FIND_DATAW entry{};
-  const UniqueFindHandle find(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                                 FindExSearchNameMatch, nullptr, 0));
-  for (bool more = find.valid() && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0; more;
-       more = ::FindNextFileW(find.get(), &entry) != FALSE) {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") {
-      removed_all = RemoveEntry(path + L"\\" + name, entry.dwFileAttributes) && removed_all;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    for (const std::wstring& name : FolderEntries(path)) {
+      const std::wstring entry = path + L"\\" + name;
+      removed_all = RemoveEntry(entry, ::GetFileAttributesW(entry.c_str())) && removed_all;
     }
   }
   return ::RemoveDirectoryW(path.c_str()) != FALSE && removed_all;
 }
 
 }  // namespace
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry{};
+  const UniqueFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  for (bool more = find.valid(); more; more = ::FindNextFileW(find.get(), &entry) != FALSE) {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
 
 void RemoveTree(const std::wstring& path) {
   RemoveEntry(path, ::GetFileAttributesW(path.c_str()));
