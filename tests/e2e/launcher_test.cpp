@@ -4,9 +4,8 @@
 // of no known shape, the elevated switches without rights, the cleanup confirmation answered No
 // and the elevated start under plain Wine. The command-line grammar itself is tested in
 // tests/launcher/launch_request_test.cpp; here two rows show that its refusal reaches the
-// outside as 87 without a window. Then the session: a running Host or a held lock at a normal
-// start, and the hand-over to the instance started through "runas" while other launchers of the
-// session start at once.
+// outside as 87 without a window. Then the session: a lock held or squatted at a normal start,
+// and the hand-over to the instance started through "runas".
 //
 // Wine starts a "runas" program with the caller's own token, so from a limited start the
 // re-started instance has no rights either: it shows its own refusal and ends with 5, which the
@@ -20,10 +19,8 @@
 #include <winternl.h>
 
 #include <cstring>
-#include <map>
 
 #include "common/path.h"
-#include "common/product.h"
 #include "fs/messages.h"
 #include "launcher/messages.h"
 #include "launcher/session_lock_name.h"
@@ -155,126 +152,76 @@ std::vector<std::wstring> ReadStartParameters(std::uint32_t process_id) {
   return started;
 }
 
-// A minimised window of the Host's class in the test's own thread, which the responder serves
-// while it waits, and whether it was restored and activated before any product box came up:
-// another process cannot tell, since by the time the launcher's box shows, the box is the
-// foreground window.
-class HostWindow {
- public:
-  HostWindow() {
-    const WNDCLASSW window_class{0,       &Procedure, 0,       0,       nullptr,
-                                 nullptr, nullptr,    nullptr, nullptr, product::kHostWindowClass};
-    ::RegisterClassW(&window_class);
-    window_ = ::CreateWindowExW(0, product::kHostWindowClass, L"Host", WS_OVERLAPPEDWINDOW, 0, 0,
-                                320, 240, nullptr, nullptr, nullptr, nullptr);
-    ::ShowWindow(window_, SW_SHOWMINNOACTIVE);
-    activated_before_box_ = false;
-  }
-  ~HostWindow() { ::DestroyWindow(window_); }
-  bool BroughtForward() const { return activated_before_box_ && !::IsIconic(window_); }
-
- private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) {
-      activated_before_box_ = activated_before_box_ ||
-                              !::FindWindowExW(nullptr, nullptr, kDialogClass, kProductBoxCaption);
-    }
-    return ::DefWindowProcW(window, msg, wparam, lparam);
-  }
-
-  static inline bool activated_before_box_ = false;
-  HWND window_ = nullptr;
-};
-
-// A normal start meets a running Host or a lock another process holds with a message; a Host
-// window is restored and brought forward before that message shows.
-TEST(NormalStartTest, RunningHostOrHeldLockIsMetWithAMessage) {
+// A normal start meets a session lock it cannot take with a message: the keeper lock an
+// elevated instance holds says it runs already, and the launcher lock's name taken by another
+// kind of object is a state it cannot know. (Launchers started at once, and a running Host,
+// which the start brings forward, are met in the main job.)
+TEST(NormalStartTest, HeldOrSquattedLockIsMetWithAMessage) {
   const struct {
-    bool host_window;
-    std::optional<SessionLockKind> held;
+    SessionLockKind kind;
+    bool squatted;  // an event of the lock's name, else a mutex
+    BoxIcon icon;
     const wchar_t* sentence;
+    DWORD code;
   } cases[] = {
-      {true, std::nullopt, message::kCloseExistingHostFirst},
-      {true, SessionLockKind::kLauncher, message::kAlreadyRunning},
-      {false, SessionLockKind::kKeeper, message::kAlreadyRunning},
+      {SessionLockKind::kKeeper, false, BoxIcon::kInformation, message::kAlreadyRunning, 183},
+      {SessionLockKind::kLauncher, true, BoxIcon::kError, message::kDuplicateStateUnknown,
+       ERROR_INVALID_HANDLE},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(c.sentence)));
-    std::optional<HostWindow> host;
-    if (c.host_window) {
-      host.emplace();
-    }
-    const UniqueHandle other(c.held ? ::CreateMutexW(nullptr, FALSE, LockName(*c.held).c_str())
-                                    : nullptr);
+    SCOPED_TRACE(c.code);
+    const std::wstring name = LockName(c.kind);
+    const UniqueHandle other(c.squatted ? ::CreateEventW(nullptr, TRUE, FALSE, name.c_str())
+                                        : ::CreateMutexW(nullptr, FALSE, name.c_str()));
     const ScriptedRun run =
         LauncherCopy(L"normal-start")
-            .Run({}, BoxScript().ExpectOk(BoxIcon::kInformation, FailureBoxText(c.sentence, 183)));
+            .Run({}, BoxScript().ExpectOk(c.icon, FailureBoxText(c.sentence, c.code)));
     EXPECT_TRUE(BoxesAsScripted(run));
-    EXPECT_EQ(run.result.exit_code, 183u);
-    EXPECT_EQ(host && host->BroughtForward(), c.host_window);
+    EXPECT_EQ(run.result.exit_code, c.code);
   }
 }
 
 // An unelevated start re-starts its own file through "runas" with exactly the switch line of
 // its mode, in the launcher's own folder whatever folder it was started from, and waits holding
-// the launcher lock; the instance refuses for lack of rights and the parent ends with the
-// instance's code, showing nothing itself. Launchers started at once beside it find the lock
-// held and say so with 183: the instance's refusal is held open until they have all ended, so
-// the one that won must hold the lock the whole time.
-TEST(RelaunchThroughRunasTest, OneLauncherHandsOverAndTheOthersSay183) {
-  const struct {
-    std::vector<std::wstring> arguments;
-    std::vector<std::wstring> instance_arguments;
-    int launchers;
-  } cases[] = {
-      {{}, {L"--portable-elevated"}, 3},
-      {{L"--cleanup", kRunId}, {L"--cleanup-elevated", kRunId}, 1},
+// the launcher lock (and not the keeper lock) while the instance runs; the instance refuses for
+// lack of rights and the parent ends with the instance's code, showing nothing itself. (Other
+// launchers meeting a held lock say 183: NormalStartTest and the main job.)
+TEST(RelaunchThroughRunasTest, InstanceGetsTheModesSwitchesAndItsCodeComesBack) {
+  const std::pair<std::vector<std::wstring>, std::vector<std::wstring>> cases[] = {
+      {{}, {L"--portable-elevated"}},
+      {{L"--cleanup", kRunId}, {L"--cleanup-elevated", kRunId}},
   };
-  const std::wstring already_running = FailureBoxText(message::kAlreadyRunning, 183);
   const std::wstring approval_required = FailureBoxText(message::kAdministratorApprovalRequired, 5);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.arguments));
+  for (const auto& [arguments, instance_arguments] : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
     const LauncherCopy launcher(L"runas");
-    std::vector<RunningProgram> launchers;
+    std::uint32_t parent_id = 0;
     std::vector<std::string> unexpected;
     std::vector<std::wstring> instance_started;
-    int refused = 0;
     bool locks_as_expected = false;
     BoxResponder responder([&](const ObservedBox& box) {
-      const bool from_launcher =
-          std::any_of(launchers.begin(), launchers.end(),
-                      [&](const auto& p) { return p.id() == box.process_id; });
-      if (box.text == message::kCleanupConfirmation && from_launcher) {
+      if (box.text == message::kCleanupConfirmation && box.process_id == parent_id) {
         return IDYES;
       }
-      if (box.text == already_running && box.icon == BoxIcon::kInformation && from_launcher) {
-        ++refused;
-        return IDOK;
-      }
-      if (box.text == approval_required && box.icon == BoxIcon::kError && !from_launcher) {
+      if (box.text == approval_required && box.icon == BoxIcon::kError &&
+          box.process_id != parent_id) {
         instance_started = ReadStartParameters(box.process_id);
         locks_as_expected = SessionLockHeld(SessionLockKind::kLauncher) &&
                             !SessionLockHeld(SessionLockKind::kKeeper);
-        return refused == c.launchers - 1 ? IDOK : kAnswerLater;
+        return IDOK;
       }
       unexpected.push_back(DescribeBox(box));
       return IDCANCEL;
     });
-    for (int i = 0; i < c.launchers; ++i) {
-      launchers.push_back(responder.Start({launcher.path(), c.arguments, TokenKind::kLimited,
-                                           ParentPath(launcher.folder().path())}));
-    }
-    std::map<std::uint32_t, int> exit_codes;
-    for (RunningProgram& program : launchers) {
-      ++exit_codes[responder.WaitForExit(program, kLauncherTimeoutMs).exit_code];
-    }
-    responder.WatchFor(300);  // nothing may follow the parents' end
+    RunningProgram parent = responder.Start(
+        {launcher.path(), arguments, TokenKind::kLimited, ParentPath(launcher.folder().path())});
+    parent_id = parent.id();
+    EXPECT_EQ(responder.WaitForExit(parent, kLauncherTimeoutMs).exit_code, 5u);
+    responder.WatchFor(300);  // nothing may follow the parent's end
     EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
-    EXPECT_EQ(exit_codes[5], 1);
-    EXPECT_EQ(exit_codes[183], c.launchers - 1);
     // The same image, in the launcher's folder, with the switch line of its mode.
     std::vector<std::wstring> expected{launcher.path(), launcher.folder().path() + L"\\"};
-    expected.insert(expected.end(), c.instance_arguments.begin(), c.instance_arguments.end());
+    expected.insert(expected.end(), instance_arguments.begin(), instance_arguments.end());
     EXPECT_EQ(instance_started, expected);
     EXPECT_TRUE(locks_as_expected);
     EXPECT_FALSE(SessionLockHeld(SessionLockKind::kLauncher));

@@ -1,6 +1,6 @@
 // The launcher's Windows parts on real processes and named mutexes of this Wine session, where
-// the end-to-end tests cannot reach: the pumping wait, the elevated re-start's refusals, a
-// session lock name taken by another kind of object and a session the launcher must not run in.
+// the end-to-end tests cannot reach: the pumping wait, the elevated re-start's refusals and a
+// session the launcher must not run in.
 // The administrator check under both tokens, what the elevated instance receives, one lock
 // holder per kind, its release and a refusal that brings a running Host forward are shown end to
 // end (tests/e2e).
@@ -142,19 +142,11 @@ BOOL WINAPI QuerySession(DWORD process_id, DWORD* session_id) {
   return (session_query != nullptr ? session_query : system)(process_id, session_id);
 }
 
-// A lock name another kind of object took is refused; so are the services' session and a
-// failed session query, before any mutex is made.
-TEST(AcquireSessionLockTest, SquattedNameServicesSessionOrFailedQueryIsRefused) {
+// The services' session and a failed session query are refused before any mutex is made. (A
+// lock name another kind of object took is met end to end: tests/e2e/launcher_test.cpp.)
+TEST(AcquireSessionLockTest, ServicesSessionOrFailedQueryIsRefused) {
   DWORD real_session = 0;
   ::ProcessIdToSessionId(::GetCurrentProcessId(), &real_session);
-  {
-    // The name taken by another kind of object.
-    const UniqueHandle squatter(::CreateEventW(
-        nullptr, TRUE, FALSE, SessionLockName(real_session, SessionLockKind::kLauncher).c_str()));
-    SessionLock lock;
-    EXPECT_EQ(RefusalOf([&] { lock = AcquireSessionLock(SessionLockKind::kLauncher); }),
-              Refusal(ERROR_INVALID_HANDLE, message::kDuplicateStateUnknown));
-  }
   const SessionQuery fakes[] = {[](DWORD, DWORD* session_id) -> BOOL {
                                   *session_id = 0;
                                   return TRUE;
