@@ -213,11 +213,12 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheModesSwitchesAndItsCodeComesBack) 
       unexpected.push_back(DescribeBox(box));
       return IDCANCEL;
     });
-    RunningProgram parent = responder.Start(
+    RunningProgram parent = StartProgram(
         {launcher.path(), arguments, TokenKind::kLimited, ParentPath(launcher.folder().path())});
     parent_id = parent.id();
     EXPECT_EQ(responder.WaitForExit(parent, kLauncherTimeoutMs).exit_code, 5u);
-    responder.WatchFor(300);  // nothing may follow the parent's end
+    ::Sleep(300);  // nothing may follow the parent's end
+    responder.Poll();
     EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
     // The same image, in the launcher's folder, with the switch line of its mode.
     std::vector<std::wstring> expected{launcher.path(), launcher.folder().path() + L"\\"};

@@ -442,7 +442,7 @@ TEST_F(MainJobTest, LaunchersStartedAtOnceMakeOneRun) {
   });
   std::vector<RunningProgram> launchers;
   for (int i = 0; i < kLaunchers; ++i) {
-    launchers.push_back(responder.Start(launcher_.Start({}, TokenKind::kFull)));
+    launchers.push_back(StartProgram(launcher_.Start({}, TokenKind::kFull)));
   }
   std::vector<std::wstring> runs;
   std::vector<HWND> hosts;
