@@ -190,15 +190,14 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 // Removes what is at `path`, a folder with its contents; links are removed, never followed.
 void RemoveTree(const std::wstring& path);
 
-// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
-// inherit-only entries for what gets created inside.
+// TrustedInstaller's SID, and the descriptor Windows gives C:\Program Files: owned by
+// TrustedInstaller, protected, with inherit-only entries for what gets created inside.
 #define VEXO_TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 inline constexpr wchar_t kProgramFilesSddl[] =
     L"O:" VEXO_TI_SID L"G:" VEXO_TI_SID L"D:PAI(A;;FA;;;" VEXO_TI_SID L")(A;CIIO;GA;;;" VEXO_TI_SID
     L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
     L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
     L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
-#undef VEXO_TI_SID
 
 #if defined(VEXO_EMULATED_FILE_SECURITY)
 // Records the descriptor `sddl` for the object at `path` in the emulated security store, as if
