@@ -3,7 +3,7 @@
 // One row per distinct outcome of its modes: the payload check, damaged payloads, command lines
 // of no known shape, the elevated switches without rights, the cleanup confirmation answered No
 // and the elevated start under plain Wine. The command-line grammar itself is tested in
-// tests/launcher/launch_request_test.cpp; here two rows show that its refusal reaches the
+// tests/launcher/launch_request_test.cpp; here one row shows that its refusal reaches the
 // outside as 87 without a window. Then the session: a lock held or squatted at a normal start,
 // and the hand-over to the instance started through "runas".
 //
@@ -58,7 +58,7 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
   const BoxScript declined =
       BoxScript().ExpectYesNo(BoxIcon::kInformation, message::kCleanupConfirmation, IDNO);
   // The payload as built; the Host and the last file removed; the first and a last byte
-  // changed; damage met at a normal start; a missing run id and an unknown switch; the elevated
+  // changed; damage met at a normal start; a missing run id; the elevated
   // switches without rights; the cleanup confirmation answered No, with either token. With
   // rights, the deployment of this build stops at Program Files under Wine, whose owner Wine
   // reports as the user (docs/emulated-file-security.md; the emulated build runs the whole main
@@ -71,7 +71,6 @@ TEST(LauncherModesTest, OneRowPerOutcome) {
     {verify, full, Damage::kFlip, 107, kLastByte, {}, 13},
     {{}, full, Damage::kFlip, 104, 10, error(message::kVersionMismatch, 13), 13},
     {{L"--cleanup"}, full, Damage::kNone, 0, 0, {}, 87},
-    {{L"/cleanup", kRunId}, full, Damage::kNone, 0, 0, {}, 87},
     {elevated, limited, Damage::kNone, 0, 0, approval, 5},
     {cleanup_elevated, limited, Damage::kNone, 0, 0, approval, 5},
     {cleanup, limited, Damage::kNone, 0, 0, declined, 1223},
@@ -213,11 +212,12 @@ TEST(RelaunchThroughRunasTest, InstanceGetsTheModesSwitchesAndItsCodeComesBack) 
       unexpected.push_back(DescribeBox(box));
       return IDCANCEL;
     });
-    RunningProgram parent = responder.Start(
+    RunningProgram parent = StartProgram(
         {launcher.path(), arguments, TokenKind::kLimited, ParentPath(launcher.folder().path())});
     parent_id = parent.id();
     EXPECT_EQ(responder.WaitForExit(parent, kLauncherTimeoutMs).exit_code, 5u);
-    responder.WatchFor(300);  // nothing may follow the parent's end
+    ::Sleep(300);  // nothing may follow the parent's end
+    responder.Poll();
     EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
     // The same image, in the launcher's folder, with the switch line of its mode.
     std::vector<std::wstring> expected{launcher.path(), launcher.folder().path() + L"\\"};

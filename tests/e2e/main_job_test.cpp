@@ -103,8 +103,9 @@ std::string Snapshot(const std::wstring& run) {
 // Changes a run folder as `ops` say, one operation per "|", paths relative to the run folder
 // ("..\x" lies in the base folder): file, hidden or folder P (made new); write P (its first
 // byte); fill P N (P made new, filling the disk until N bytes are free); copy, move or hardlink
-// P Q (Q the new name); delete P; sddl P SDDL (recorded as P's descriptor); repath P (the
-// broker service's binary path); unregister (the broker service).
+// P Q (Q the new name); delete P; sddl P SDDL (recorded as P's descriptor); register P (a broker
+// service of the run's name, binary path P); repath P (the broker service's binary path);
+// unregister (the broker service).
 void Change(const std::wstring& run, const std::wstring& ops) {
   std::wistringstream all(ops);
   const std::wstring service = BrokerServiceName(FileName(run));
@@ -121,24 +122,31 @@ void Change(const std::wstring& run, const std::wstring& ops) {
                                              verb == L"write" ? OPEN_EXISTING : CREATE_NEW,
                                              verb == L"hidden" ? FILE_ATTRIBUTE_HIDDEN : 0, nullptr)
                              : nullptr);
-    const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle manager(
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     const UniqueServiceHandle broker(
         ::OpenServiceW(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG));
     DWORD written = 0;
-    const BOOL done = file ? ::WriteFile(file.get(), std::string(sizes.at(verb), 'X').data(),
-                                         static_cast<DWORD>(sizes.at(verb)), &written, nullptr)
-                      : verb == L"folder"     ? ::CreateDirectoryW(a.c_str(), nullptr)
-                      : verb == L"copy"       ? ::CopyFileW(a.c_str(), b.c_str(), TRUE)
-                      : verb == L"move"       ? ::MoveFileW(a.c_str(), b.c_str())
-                      : verb == L"hardlink"   ? ::CreateHardLinkW(b.c_str(), a.c_str(), nullptr)
-                      : verb == L"delete"     ? ::DeleteFileW(a.c_str())
-                      : verb == L"sddl"       ? (RecordSecurity(a, q.c_str()), TRUE)
-                      : verb == L"unregister" ? (ForceRemoveService(service), TRUE)
-                      : verb == L"repath"     ? ::ChangeServiceConfigW(
-                                                    broker.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                    SERVICE_NO_CHANGE, p.c_str(), nullptr, nullptr,
-                                                    nullptr, nullptr, nullptr, nullptr)
-                                          : FALSE;
+    const BOOL done =
+        file                    ? ::WriteFile(file.get(), std::string(sizes.at(verb), 'X').data(),
+                                              static_cast<DWORD>(sizes.at(verb)), &written, nullptr)
+        : verb == L"folder"     ? ::CreateDirectoryW(a.c_str(), nullptr)
+        : verb == L"copy"       ? ::CopyFileW(a.c_str(), b.c_str(), TRUE)
+        : verb == L"move"       ? ::MoveFileW(a.c_str(), b.c_str())
+        : verb == L"hardlink"   ? ::CreateHardLinkW(b.c_str(), a.c_str(), nullptr)
+        : verb == L"delete"     ? ::DeleteFileW(a.c_str())
+        : verb == L"sddl"       ? (RecordSecurity(a, q.c_str()), TRUE)
+        : verb == L"unregister" ? (ForceRemoveService(service), TRUE)
+        : verb == L"register"
+            ? ::CloseServiceHandle(::CreateServiceW(
+                  manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
+                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, p.c_str(),
+                  nullptr, nullptr, nullptr, nullptr, nullptr))
+        : verb == L"repath"
+            ? ::ChangeServiceConfigW(broker.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     SERVICE_NO_CHANGE, p.c_str(), nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr)
+            : FALSE;
     EXPECT_TRUE(done) << ToUtf8(op);
   }
 }
@@ -323,12 +331,14 @@ TEST_F(MainJobTest, WhatAppearsInANewRunFolderIsNeverTakenOver) {
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
   };
   const struct {
-    const wchar_t* planted;  // a file made in the run folder; none: the service
+    const wchar_t* ops;      // on the new run folder (Change)
+    const wchar_t* planted;  // the file they make; none: they register the service
     const wchar_t* sentence;
     DWORD code;
   } cases[] = {
-      {nullptr, message::kBrokerServiceAlreadyExists, 183},
-      {L"OPENSSL_LICENSE.txt", message::kPayloadFileNotNew, ERROR_FILE_EXISTS},
+      {L"register C:\\Host.exe", nullptr, message::kBrokerServiceAlreadyExists, 183},
+      {L"file OPENSSL_LICENSE.txt", L"OPENSSL_LICENSE.txt", message::kPayloadFileNotNew,
+       ERROR_FILE_EXISTS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -347,16 +357,10 @@ TEST_F(MainJobTest, WhatAppearsInANewRunFolderIsNeverTakenOver) {
           folder = Base(RunFolders().at(0));
           service = BrokerServiceName(FileName(folder));
           EXPECT_FALSE(PathExists(JoinPath(folder, L"OPENSSL_LICENSE.txt"))) << "came too late";
+          Change(folder, c.ops);
           if (c.planted == nullptr) {
-            const UniqueServiceHandle manager(
-                ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-            ::CloseServiceHandle(::CreateServiceW(
-                manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
-                SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                L"C:\\Host.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
             boxes.ExpectOk(BoxIcon::kWarning, FailureBoxText(c.sentence, c.code));
           } else {
-            Change(folder, std::wstring(L"file ") + c.planted);
             digest = Sha256Of(JoinPath(folder, c.planted));
             boxes.ExpectOk(BoxIcon::kWarning,
                            RemovalFailedText(FailureBoxText(c.sentence, c.code),
@@ -442,7 +446,7 @@ TEST_F(MainJobTest, LaunchersStartedAtOnceMakeOneRun) {
   });
   std::vector<RunningProgram> launchers;
   for (int i = 0; i < kLaunchers; ++i) {
-    launchers.push_back(responder.Start(launcher_.Start({}, TokenKind::kFull)));
+    launchers.push_back(StartProgram(launcher_.Start({}, TokenKind::kFull)));
   }
   std::vector<std::wstring> runs;
   std::vector<HWND> hosts;

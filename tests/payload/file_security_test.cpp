@@ -36,7 +36,6 @@
 #include "tests/common/catch_failure.h"
 #include "tests/support/wine_driver.h"
 
-#define TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 // The run folder's DACL as the launcher writes it; as Windows stores it on a folder, the Users
 // entry is split into its effective half and an inherit-only half with the generic rights.
 #define RUN_DACL L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
@@ -149,9 +148,9 @@ TEST(FolderRuleTest, StrictAndRelaxed) {
       // fourth entry: untrusted write
       {L"O:BAG:BAD:P" RUN_DACL L"(A;;0x4;;;AU)", false, false},
       // fourth entry: trusted write
-      {L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" TI_SID L")", false, true},
+      {L"O:BAG:BAD:P" RUN_DACL L"(A;;FA;;;" VEXO_TI_SID L")", false, true},
       // owner TrustedInstaller
-      {L"O:" TI_SID L"G:BAD:P" RUN_DACL, false, true},
+      {L"O:" VEXO_TI_SID L"G:BAD:P" RUN_DACL, false, true},
       // owner Users
       {L"O:BUG:BAD:P" RUN_DACL, false, false},
       // owner missing

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "common/handles.h"
+#include "demo-host/host_knobs.h"
 #include "run/run_id.h"
 #include "run/run_placement.h"
 #include "tests/support/wine_driver.h"
 
 namespace vexo::test {
 
-inline constexpr wchar_t kDemoHostKnobs[] = L"VEXO_DEMO_HOST_TEST";
 inline constexpr DWORD kDemoHostRunLimitMs = 30000;
 inline constexpr DWORD kServiceGoneLimitMs = 10000;
 
@@ -82,7 +82,6 @@ class DemoHostRun {
   }
   ~DemoHostRun() { ForceRemoveService(service_name()); }
 
-  const std::wstring& run_id() const { return run_id_; }
   const std::wstring& folder() const { return folder_; }
   const std::wstring& host_path() const { return host_path_; }
   std::wstring service_name() const { return BrokerServiceName(run_id_); }
@@ -91,7 +90,7 @@ class DemoHostRun {
     return scratch_.path() + L"\\" + name;
   }
 
-  // Runs the Host with one argument (or none) and the knobs, and returns its exit code.
+  // Runs the Host with one argument and the knobs, and returns its exit code.
   std::uint32_t Run(const std::wstring& argument, const std::wstring& knobs) const;
 
  private:
@@ -105,22 +104,19 @@ class DemoHostRun {
 class HostKnobs {
  public:
   explicit HostKnobs(const std::wstring& knobs) {
-    ::SetEnvironmentVariableW(kDemoHostKnobs, knobs.c_str());
+    ::SetEnvironmentVariableW(demo_host::kKnobVariable, knobs.c_str());
   }
   HostKnobs(const HostKnobs&) = delete;
   HostKnobs& operator=(const HostKnobs&) = delete;
-  ~HostKnobs() { ::SetEnvironmentVariableW(kDemoHostKnobs, nullptr); }
+  ~HostKnobs() { ::SetEnvironmentVariableW(demo_host::kKnobVariable, nullptr); }
 };
 
 inline std::uint32_t DemoHostRun::Run(const std::wstring& argument,
                                       const std::wstring& knobs) const {
   const HostKnobs set(knobs);
-  ProgramStart start{host_path_};
-  if (!argument.empty()) {
-    start.arguments.push_back(argument);
-  }
-  start.working_directory = folder_;
-  return StartProgram(start).WaitOrTerminate(kDemoHostRunLimitMs).exit_code;
+  return StartProgram({host_path_, {argument}, TokenKind::kFull, folder_})
+      .WaitOrTerminate(kDemoHostRunLimitMs)
+      .exit_code;
 }
 
 }  // namespace vexo::test

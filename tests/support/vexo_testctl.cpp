@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <limits>
-#include <map>
 #include <stdexcept>
 
 #include "run/run_placement.h"
@@ -76,16 +75,13 @@ int RunCommand(const Arguments& args) {
   // Every box is reported, and dismissed with Cancel, else No, else OK, once it has been up for
   // `answer_after_ms`.
   std::vector<ObservedBox> boxes;
-  std::map<HWND, std::uint64_t> first_seen;
-  BoxResponder responder([&](const ObservedBox& box) {
-    const std::uint64_t seen = first_seen.try_emplace(box.window, ::GetTickCount64()).first->second;
-    if (::GetTickCount64() - seen < answer_after_ms) {
-      return kAnswerLater;
-    }
-    boxes.push_back(box);
-    return first_answer;
-  });
-  RunningProgram program = responder.Start(start);
+  BoxResponder responder(
+      [&](const ObservedBox& box) {
+        boxes.push_back(box);
+        return first_answer;
+      },
+      answer_after_ms);
+  RunningProgram program = StartProgram(start);
   const ProgramResult result = responder.WaitForExit(program, timeout_ms);
   responder.Poll();
   for (const ObservedBox& box : boxes) {

@@ -52,24 +52,16 @@ UniqueHandle OpenLimitedToken() {
   return primary;
 }
 
-std::wstring WindowText(HWND window) {
-  std::wstring text(kMaxWindowText, L'\0');
-  text.resize(
-      static_cast<std::size_t>(std::max(0, ::GetWindowTextW(window, text.data(), kMaxWindowText))));
-  return text;
-}
-
 // Reads a box the hook has marked ready or that had its grace; its icon is known only then.
 // Wine builds a box from a template with every button and destroys the unused ones; only
 // visible buttons count, in case a system keeps hidden ones.
 ObservedBox ReadBox(HWND window, bool ready) {
   DWORD process_id = 0;
   ::GetWindowThreadProcessId(window, &process_id);
-  ObservedBox box{window,
-                  process_id,
-                  BoxIcon::kUnobserved,
-                  WindowText(::GetDlgItem(window, kBoxTextControlId)),
-                  {}};
+  std::wstring text(kMaxWindowText, L'\0');
+  text.resize(static_cast<std::size_t>(std::max(
+      0, ::GetWindowTextW(::GetDlgItem(window, kBoxTextControlId), text.data(), kMaxWindowText))));
+  ObservedBox box{window, process_id, BoxIcon::kUnobserved, std::move(text), {}};
   if (ready) {
     // An absent property reads as 0, kNone; a value the hook never writes as kOther.
     const auto icon = reinterpret_cast<std::uintptr_t>(::GetPropW(window, kBoxIconProperty));
@@ -114,10 +106,6 @@ std::string Describe(BoxIcon icon, const std::vector<int>& buttons, const std::w
                                    : std::string{c};
   }
   return out + "\"";
-}
-
-std::string Describe(const ExpectedBox& box) {
-  return Describe(box.icon, box.buttons, box.text);
 }
 
 }  // namespace
@@ -202,7 +190,8 @@ std::string DescribeBox(const ObservedBox& box) {
   return Describe(box.icon, box.buttons, box.text);
 }
 
-BoxResponder::BoxResponder(Answer answer) : answer_(std::move(answer)) {
+BoxResponder::BoxResponder(Answer answer, std::uint32_t hold_ms)
+    : answer_(std::move(answer)), hold_ms_(hold_ms) {
   // The system loads the DLL by the full path it has here into every process of the desktop
   // that handles messages (thread 0 with the DLL's module), and calls the hook in there.
   const std::wstring path = CurrentProgramFolder() + L"\\" + kBoxHookDllName;
@@ -233,13 +222,12 @@ void BoxResponder::Poll() {
   for (const HWND window : boxes) {
     std::uint64_t& seen = first_seen_.try_emplace(window, now).first->second;
     const bool ready = ::GetPropW(window, kBoxReadyProperty) != nullptr;
-    if (seen == kAnswered || (!ready && now - seen < kBoxReadyGraceMs)) {
-      continue;  // answered, or still setting up
+    if (seen == kAnswered || now - seen < hold_ms_ || (!ready && now - seen < kBoxReadyGraceMs)) {
+      continue;  // answered, held, or still setting up
     }
     const ObservedBox box = ReadBox(window, ready);
-    const int id = ::IsWindow(window) ? answer_(box) : kAnswerLater;
-    if (id != kAnswerLater) {
-      AnswerBox(box, id);
+    if (::IsWindow(window)) {
+      AnswerBox(box, answer_(box));
       seen = kAnswered;
     }
   }
@@ -267,13 +255,6 @@ ProgramResult BoxResponder::WaitForExit(RunningProgram& program,
     }
   }
   return program.WaitOrTerminate(0);
-}
-
-void BoxResponder::WatchFor(std::uint32_t duration_ms) {
-  for (const std::uint64_t end = ::GetTickCount64() + duration_ms; ::GetTickCount64() < end;) {
-    Poll();
-    ::Sleep(kBoxPollIntervalMs);
-  }
 }
 
 BoxScript& BoxScript::Expect(ExpectedBox box) {
@@ -305,13 +286,14 @@ ScriptedRun RunWithBoxes(const ProgramStart& start,
       run.violations.push_back("unexpected box: " + DescribeBox(box));
       return IDCANCEL;
     }
-    if (DescribeBox(box) != Describe(expected[number])) {
+    const ExpectedBox& next = expected[number];
+    if (DescribeBox(box) != Describe(next.icon, next.buttons, next.text)) {
       run.violations.push_back("box " + std::to_string(number + 1) + ": " + DescribeBox(box) +
-                               ", expected " + Describe(expected[number]));
+                               ", expected " + Describe(next.icon, next.buttons, next.text));
     }
-    return expected[number].press;
+    return next.press;
   });
-  RunningProgram program = responder.Start(start);
+  RunningProgram program = StartProgram(start);
   run.result = responder.WaitForExit(program, timeout_ms, [&] {
     if (watch) {
       watch(program, script);
@@ -322,8 +304,8 @@ ScriptedRun RunWithBoxes(const ProgramStart& start,
     run.violations.push_back("program did not end within " + std::to_string(timeout_ms) + " ms");
   }
   for (std::size_t i = run.boxes.size(); i < expected.size(); ++i) {
-    run.violations.push_back("expected box " + std::to_string(i + 1) +
-                             " never appeared: " + Describe(expected[i]));
+    run.violations.push_back("expected box " + std::to_string(i + 1) + " never appeared: " +
+                             Describe(expected[i].icon, expected[i].buttons, expected[i].text));
   }
   return run;
 }

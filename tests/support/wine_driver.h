@@ -114,31 +114,29 @@ struct ObservedBox {
 // One line: icon, button names and the text with escapes (UTF-8).
 std::string DescribeBox(const ObservedBox& box);
 
-// An answer that leaves the box up; the responder asks again at its next look.
-inline constexpr int kAnswerLater = 0;
-
 // Installs the hook DLL (beside the running program) for the whole session, then finds every
-// new product box of the session, reads it and presses the button its answer function
-// chooses. A box without that button is dismissed: Cancel, else No, else OK, else its first
-// button, else WM_CLOSE. Presses are posted, so the test never blocks on a stuck program.
+// new product box of the session, reads it once it has been up `hold_ms` (as long as a person
+// would look at it) and presses the button its answer function chooses. A box without that
+// button is dismissed: Cancel, else No, else OK, else its first button, else WM_CLOSE. Presses
+// are posted, so the test never blocks on a stuck program. Install it before starting the
+// programs whose boxes it answers.
 class BoxResponder {
  public:
   using Answer = std::function<int(const ObservedBox& box)>;
-  explicit BoxResponder(Answer answer);
+  explicit BoxResponder(Answer answer, std::uint32_t hold_ms = 0);
 
-  RunningProgram Start(const ProgramStart& start) { return StartProgram(start); }
   void Poll();
   // Answers boxes, and serves the windows of the calling thread, until the program ends or the
   // limit passes (then it is terminated). `each_look` runs after every look at the boxes.
   ProgramResult WaitForExit(RunningProgram& program,
                             std::uint32_t timeout_ms,
                             const std::function<void()>& each_look = {});
-  void WatchFor(std::uint32_t duration_ms);
 
  private:
   UniqueModule module_;
   UniqueResource<NullableTraits<HHOOK, &::UnhookWindowsHookEx>> hook_;
   Answer answer_;
+  std::uint32_t hold_ms_;
   std::map<HWND, std::uint64_t> first_seen_;  // boxes up: tick of first sight, or answered
 };
 
@@ -192,15 +190,14 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 // Removes what is at `path`, a folder with its contents; links are removed, never followed.
 void RemoveTree(const std::wstring& path);
 
-// The descriptor Windows gives C:\Program Files: owned by TrustedInstaller, protected, with
-// inherit-only entries for what gets created inside.
+// TrustedInstaller's SID, and the descriptor Windows gives C:\Program Files: owned by
+// TrustedInstaller, protected, with inherit-only entries for what gets created inside.
 #define VEXO_TI_SID L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 inline constexpr wchar_t kProgramFilesSddl[] =
     L"O:" VEXO_TI_SID L"G:" VEXO_TI_SID L"D:PAI(A;;FA;;;" VEXO_TI_SID L")(A;CIIO;GA;;;" VEXO_TI_SID
     L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
     L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
     L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
-#undef VEXO_TI_SID
 
 #if defined(VEXO_EMULATED_FILE_SECURITY)
 // Records the descriptor `sddl` for the object at `path` in the emulated security store, as if

@@ -48,14 +48,13 @@ std::string Member(const char* member) {
   return nlohmann::json::parse(kManifest).at(member).get<std::string>();
 }
 
-// The role, the running version and the sequence floor still apply on top of a valid signature.
+// The published fields come back as the tool wrote them. (The role, the running version and the
+// sequence floor on top of a valid signature: the rules table and, through the real launcher,
+// the update attack rows.)
 TEST(ManifestSignatureTest, PublishedManifestVerifies) {
   const VerifiedManifest verified = VerifyUpdateManifest(kManifest, "host", "0.2.1", 2);
   EXPECT_EQ(verified.version, "0.2.2");
   EXPECT_EQ(verified.sequence, 7u);
-  EXPECT_THROW(VerifyUpdateManifest(kManifest, "viewer", "0.2.1", 2), std::runtime_error);
-  EXPECT_THROW(VerifyUpdateManifest(kManifest, "host", "0.2.3", 2), std::runtime_error);
-  EXPECT_THROW(VerifyUpdateManifest(kManifest, "host", "0.2.1", 8), std::runtime_error);
 }
 
 // Only the signed bytes count: escapes in the envelope are free, any change to those bytes or

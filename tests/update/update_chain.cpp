@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cleanup/host_detection.h"
 #include "common/handles.h"
 #include "common/path.h"
 #include "tests/support/wine_driver.h"
@@ -35,15 +36,12 @@ int wmain(int argc, wchar_t** argv) {
          more = ::Process32NextW(snapshot.get(), &entry)) {
       UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                          entry.th32ProcessID));
-      std::wstring image(vexo::kLongPathCapacity, L'\0');
-      DWORD size = vexo::kLongPathCapacity;
-      if (ids.count(entry.th32ProcessID) == 0 && process &&
-          ::QueryFullProcessImageNameW(process.get(), 0, image.data(), &size) &&
+      const std::wstring image = process ? vexo::GetProcessImagePath(process.get()) : L"";
+      if (image.size() > folder.size() &&
           ::CompareStringOrdinal(image.c_str(), static_cast<int>(folder.size()), folder.c_str(), -1,
-                                 TRUE) == CSTR_EQUAL) {
-        ids.insert(entry.th32ProcessID);
-        seen.emplace_back(image.substr(folder.size() + 1, size - folder.size() - 1),
-                          std::move(process));
+                                 TRUE) == CSTR_EQUAL &&
+          ids.insert(entry.th32ProcessID).second) {
+        seen.emplace_back(image.substr(folder.size() + 1), std::move(process));
       }
     }
     running = !launcher.HasEnded();
