@@ -35,12 +35,6 @@ namespace {
 constexpr wchar_t kWinHttpLibrary[] = L"winhttp.dll";
 constexpr wchar_t kGetMethod[] = L"GET";
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 struct WinHttpFunctions {
   decltype(&::WinHttpOpen) open;
   decltype(&::WinHttpSetTimeouts) set_timeouts;
@@ -82,7 +76,7 @@ const WinHttpFunctions* LoadedWinHttp() noexcept {
 
 const WinHttpFunctions& WinHttp() {
   const WinHttpFunctions* functions = LoadedWinHttp();
-  Require(functions != nullptr);
+  RequireUpdate(functions != nullptr);
   return *functions;
 }
 
@@ -136,12 +130,12 @@ OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
 
 // Hands `progress` to the request: from here on its handle's closing deletes it.
 RequestProgress& AttachProgress(HINTERNET request, std::unique_ptr<RequestProgress> progress) {
-  Require(progress->completed.valid());
-  Require(WinHttp().set_status_callback(request, OnRequestStatus, kNotifications, 0) !=
-          WINHTTP_INVALID_STATUS_CALLBACK);
+  RequireUpdate(progress->completed.valid());
+  RequireUpdate(WinHttp().set_status_callback(request, OnRequestStatus, kNotifications, 0) !=
+                WINHTTP_INVALID_STATUS_CALLBACK);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress.get());
-  Require(WinHttp().set_option(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) !=
-          FALSE);
+  RequireUpdate(WinHttp().set_option(request, WINHTTP_OPTION_CONTEXT_VALUE, &context,
+                                     sizeof(context)) != FALSE);
   return *progress.release();
 }
 
@@ -155,7 +149,7 @@ class Deadline {
   // Milliseconds left, at least 1 (WinHTTP reads 0 as "no limit"); raises once it passed.
   DWORD Left() const {
     const std::uint64_t now = ::GetTickCount64();
-    Require(now < end_);
+    RequireUpdate(now < end_);
     return static_cast<DWORD>(end_ - now);
   }
   DWORD Cap(std::uint32_t timeout_ms) const { return std::min<DWORD>(timeout_ms, Left()); }
@@ -167,22 +161,22 @@ class Deadline {
 // Waits for the completion of the operation just started, at most until the deadline, and
 // requires it to be `expected`.
 void AwaitCompletion(const RequestProgress& progress, DWORD expected, const Deadline& deadline) {
-  Require(::WaitForSingleObject(progress.completed.get(), deadline.Left()) == WAIT_OBJECT_0);
-  Require(progress.status == expected);
+  RequireUpdate(::WaitForSingleObject(progress.completed.get(), deadline.Left()) == WAIT_OBJECT_0);
+  RequireUpdate(progress.status == expected);
 }
 
 void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
-  Require(WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE);
+  RequireUpdate(WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE);
 }
 
 // Resolve, connect, TLS and sending: each time-out at most what is left. The header wait is
 // capped here too: Wine already waits for the response headers inside WinHttpSendRequest.
 void CapConnectionTimeouts(HINTERNET request, const Deadline& deadline) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
-  Require(WinHttp().set_timeouts(request, static_cast<int>(deadline.Cap(kResolveTimeoutMs)),
-                                 static_cast<int>(deadline.Cap(kConnectTimeoutMs)),
-                                 static_cast<int>(deadline.Cap(kSendTimeoutMs)),
-                                 static_cast<int>(deadline.Cap(kReceiveTimeoutMs))) != FALSE);
+  RequireUpdate(WinHttp().set_timeouts(request, static_cast<int>(deadline.Cap(kResolveTimeoutMs)),
+                                       static_cast<int>(deadline.Cap(kConnectTimeoutMs)),
+                                       static_cast<int>(deadline.Cap(kSendTimeoutMs)),
+                                       static_cast<int>(deadline.Cap(kReceiveTimeoutMs))) != FALSE);
 }
 
 void SendRequest(HINTERNET request,
@@ -192,9 +186,9 @@ void SendRequest(HINTERNET request,
   CapConnectionTimeouts(request, deadline);
   const wchar_t* headers = header_text.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header_text.data();
   const DWORD header_length = static_cast<DWORD>(header_text.size());
-  Require(header_text.size() == header_length);
-  Require(WinHttp().send_request(request, headers, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                 reinterpret_cast<DWORD_PTR>(&progress)) != FALSE);
+  RequireUpdate(header_text.size() == header_length);
+  RequireUpdate(WinHttp().send_request(request, headers, header_length, WINHTTP_NO_REQUEST_DATA, 0,
+                                       0, reinterpret_cast<DWORD_PTR>(&progress)) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, deadline);
 }
 
@@ -202,17 +196,18 @@ void SendRequest(HINTERNET request,
 void ReceiveResponse(HINTERNET request, RequestProgress& progress, const Deadline& deadline) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline.Left());
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
-  Require(WinHttp().receive_response(request, nullptr) != FALSE);
+  RequireUpdate(WinHttp().receive_response(request, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, deadline);
 }
 
 void RequireStatusOk(HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof(status);
-  Require(WinHttp().query_headers(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                                  WINHTTP_NO_HEADER_INDEX) != FALSE);
-  Require(status == HTTP_STATUS_OK);
+  RequireUpdate(WinHttp().query_headers(request,
+                                        WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                                        WINHTTP_NO_HEADER_INDEX) != FALSE);
+  RequireUpdate(status == HTTP_STATUS_OK);
 }
 
 // Waits for the next piece of the body and reads it, each at most until the deadline. Never
@@ -223,16 +218,16 @@ bool ReadNextChunk(HINTERNET request,
                    const Deadline& deadline,
                    std::vector<std::uint8_t>& body) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline.Cap(kReceiveTimeoutMs));
-  Require(WinHttp().query_data_available(request, nullptr) != FALSE);
+  RequireUpdate(WinHttp().query_data_available(request, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, deadline);
   if (progress.bytes == 0) {
     return false;
   }
   const DWORD wanted = std::min<DWORD>(progress.bytes, kReadChunkBytes);
-  Require(body.size() + wanted <= body_limit);
-  Require(WinHttp().read_data(request, progress.buffer.data(), wanted, nullptr) != FALSE);
+  RequireUpdate(body.size() + wanted <= body_limit);
+  RequireUpdate(WinHttp().read_data(request, progress.buffer.data(), wanted, nullptr) != FALSE);
   AwaitCompletion(progress, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, deadline);
-  Require(progress.bytes <= wanted);
+  RequireUpdate(progress.bytes <= wanted);
   body.insert(body.end(), progress.buffer.begin(), progress.buffer.begin() + progress.bytes);
   deadline.Left();
   return progress.bytes != 0;
@@ -244,23 +239,23 @@ std::vector<std::uint8_t> UpdateHttpGet(std::string_view path,
                                         std::uint64_t body_limit,
                                         std::wstring_view header_text) {
   const Deadline deadline(body_limit);
-  Require(!path.empty() && path.front() == '/');
+  RequireUpdate(!path.empty() && path.front() == '/');
   // Closed in reverse order: request, connection, session.
   const UniqueInternetHandle session(
       WinHttp().open(kUpdateUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
-  Require(session.valid());
-  Require(WinHttp().set_timeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
-                                 kSendTimeoutMs, kReceiveTimeoutMs) != FALSE);
+  RequireUpdate(session.valid());
+  RequireUpdate(WinHttp().set_timeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
+                                       kSendTimeoutMs, kReceiveTimeoutMs) != FALSE);
   const UniqueInternetHandle connection(
       WinHttp().connect(session.get(), kUpdateServerHost, kUpdateServerPort, 0));
-  Require(connection.valid());
+  RequireUpdate(connection.valid());
   const std::wstring wide_path = WidenAscii(path);
   auto new_progress = std::make_unique<RequestProgress>();
   const UniqueInternetHandle request(WinHttp().open_request(
       connection.get(), kGetMethod, wide_path.c_str(), nullptr, WINHTTP_NO_REFERER,
       WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-  Require(request.valid());
+  RequireUpdate(request.valid());
   RequestProgress& progress = AttachProgress(request.get(), std::move(new_progress));
   SetDwordOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
 

@@ -17,12 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 bool IsObjectWithMembers(const json& value, std::size_t members) noexcept {
   return value.is_object() && value.size() == members;
 }
@@ -47,23 +41,23 @@ bool IsSchemaNumber(const json& value) noexcept {
 }
 
 std::uint64_t RequireNonNegativeInteger(const json& value) {
-  Require(IsNonNegativeInteger(value));
+  RequireUpdate(IsNonNegativeInteger(value));
   return value.get<std::uint64_t>();
 }
 
 // Steps 3 to 7: the envelope and the signature over the payload bytes. Returns the payload.
 std::string CheckEnvelopeAndSignature(const ManifestTrust& trust, const json& envelope) {
-  Require(IsObjectWithMembers(envelope, kEnvelopeMembers));
-  Require(IsStringEqualTo(envelope.at("keyId"), kUpdateKeyId));
+  RequireUpdate(IsObjectWithMembers(envelope, kEnvelopeMembers));
+  RequireUpdate(IsStringEqualTo(envelope.at("keyId"), kUpdateKeyId));
   const std::string& payload = envelope.at("payload").get_ref<const std::string&>();
   const std::string& signature_hex = envelope.at("signature").get_ref<const std::string&>();
-  Require(payload.size() <= kMaxSignedPayloadBytes);
-  Require(IsLowerHexOfLength(signature_hex, kSignatureHexLength));
+  RequireUpdate(payload.size() <= kMaxSignedPayloadBytes);
+  RequireUpdate(IsLowerHexOfLength(signature_hex, kSignatureHexLength));
   const std::vector<std::uint8_t> public_key = DecodeLowerHex(trust.public_key_hex);
   const std::vector<std::uint8_t> signature = DecodeLowerHex(signature_hex);
-  Require(public_key.size() == kPublicKeyBlobBytes && signature.size() == kSignatureBytes);
-  Require(static_cast<bool>(trust.check_signature) &&
-          trust.check_signature(public_key, signature, payload));
+  RequireUpdate(public_key.size() == kPublicKeyBlobBytes && signature.size() == kSignatureBytes);
+  RequireUpdate(static_cast<bool>(trust.check_signature) &&
+                trust.check_signature(public_key, signature, payload));
   return payload;
 }
 
@@ -72,36 +66,36 @@ std::string CheckEnvelopeAndSignature(const ManifestTrust& trust, const json& en
 void CheckValidityTimes(const ManifestTrust& trust, const json& document) {
   const std::uint64_t issued_at = RequireNonNegativeInteger(document.at("issuedAt"));
   const std::uint64_t expires_at = RequireNonNegativeInteger(document.at("expiresAt"));
-  Require(static_cast<bool>(trust.read_clock));
+  RequireUpdate(static_cast<bool>(trust.read_clock));
   const std::uint64_t now = UnixSecondsFromFileTime(trust.read_clock());
-  Require(issued_at <= now + kMaxIssuedAtAheadSeconds);
+  RequireUpdate(issued_at <= now + kMaxIssuedAtAheadSeconds);
   const std::uint64_t now_again = UnixSecondsFromFileTime(trust.read_clock());
-  Require(expires_at > now_again);
-  Require(expires_at > issued_at);
-  Require(expires_at - issued_at <= kMaxValiditySeconds);
+  RequireUpdate(expires_at > now_again);
+  RequireUpdate(expires_at > issued_at);
+  RequireUpdate(expires_at - issued_at <= kMaxValiditySeconds);
 }
 
 // Step 15: the program file's digest, size and request path.
 void CheckProgramFile(const json& file, VerifiedManifest& result) {
-  Require(IsObjectWithMembers(file, kFileMembers));
+  RequireUpdate(IsObjectWithMembers(file, kFileMembers));
   result.sha256 = file.at("sha256").get<std::string>();
-  Require(IsLowerHexOfLength(result.sha256, kSha256HexLength));
+  RequireUpdate(IsLowerHexOfLength(result.sha256, kSha256HexLength));
   result.bytes = RequireNonNegativeInteger(file.at("bytes"));
-  Require(result.bytes >= kMinProgramBytes && result.bytes <= kMaxProgramBytes);
+  RequireUpdate(result.bytes >= kMinProgramBytes && result.bytes <= kMaxProgramBytes);
   result.path = file.at("path").get<std::string>();
-  Require(result.path == ProgramFileRequestPath(result.sha256));
+  RequireUpdate(result.path == ProgramFileRequestPath(result.sha256));
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> DecodeLowerHex(std::string_view text) {
   std::optional<std::vector<std::uint8_t>> bytes = ParseLowerHex(text);
-  Require(bytes.has_value());
+  RequireUpdate(bytes.has_value());
   return std::move(*bytes);
 }
 
 std::uint64_t UnixSecondsFromFileTime(std::uint64_t file_time) {
-  Require(file_time >= kUnixEpochAsFileTime);
+  RequireUpdate(file_time >= kUnixEpochAsFileTime);
   return (file_time - kUnixEpochAsFileTime) / kFileTimeTicksPerSecond;
 }
 
@@ -117,26 +111,26 @@ VerifiedManifest VerifyUpdateManifestWith(const ManifestTrust& trust,
                                           std::string_view role,
                                           std::string_view current_version,
                                           std::uint64_t minimum_sequence) {
-  Require(manifest_text.size() <= kMaxManifestBytes);
+  RequireUpdate(manifest_text.size() <= kMaxManifestBytes);
   const std::string payload = CheckEnvelopeAndSignature(trust, ParseStrictJson(manifest_text));
 
   const json document = ParseStrictJson(payload);
-  Require(IsObjectWithMembers(document, kPayloadMembers));
-  Require(IsSchemaNumber(document.at("schema")));
-  Require(IsStringEqualTo(document.at("brand"), kManifestBrand));
-  Require(IsStringEqualTo(document.at("role"), role));
-  Require(IsStringEqualTo(document.at("platform"), kManifestPlatform));
-  Require(IsStringEqualTo(document.at("channel"), kManifestChannel));
+  RequireUpdate(IsObjectWithMembers(document, kPayloadMembers));
+  RequireUpdate(IsSchemaNumber(document.at("schema")));
+  RequireUpdate(IsStringEqualTo(document.at("brand"), kManifestBrand));
+  RequireUpdate(IsStringEqualTo(document.at("role"), role));
+  RequireUpdate(IsStringEqualTo(document.at("platform"), kManifestPlatform));
+  RequireUpdate(IsStringEqualTo(document.at("channel"), kManifestChannel));
   CheckValidityTimes(trust, document);
 
   VerifiedManifest result;
   result.version = document.at("version").get<std::string>();
   const ProgramVersion current = ParseVersion(current_version);
   const ProgramVersion offered = ParseVersion(result.version);
-  Require(CompareVersions(offered, current) >= 0);
+  RequireUpdate(CompareVersions(offered, current) >= 0);
 
   result.sequence = RequireNonNegativeInteger(document.at("sequence"));
-  Require(result.sequence >= minimum_sequence && result.sequence < kSequenceLimit);
+  RequireUpdate(result.sequence >= minimum_sequence && result.sequence < kSequenceLimit);
 
   CheckProgramFile(document.at("file"), result);
   return result;

@@ -13,12 +13,6 @@ namespace {
 
 using nlohmann::json;
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 const std::string& RequireString(const json& value) {
   return value.get_ref<const std::string&>();
 }
@@ -44,22 +38,22 @@ std::string UpdatePlanText(const UpdatePlan& plan) {
 }
 
 UpdatePlan ReadUpdatePlan(std::string_view text, std::string_view role) {
-  Require(text.size() <= kMaxPlanBytes);
+  RequireUpdate(text.size() <= kMaxPlanBytes);
   const json document = ParseStrictJson(text);
-  Require(document.is_object() && document.size() == kPlanMembers);
-  Require(document.at("schema") == kPlanSchema);
+  RequireUpdate(document.is_object() && document.size() == kPlanMembers);
+  RequireUpdate(document.at("schema") == kPlanSchema);
   UpdatePlan plan;
   plan.role = RequireString(document.at("role"));
-  Require(plan.role == role);
+  RequireUpdate(plan.role == role);
   plan.target = RequireString(document.at("target"));
-  Require(IsPlainFileName(plan.target));
+  RequireUpdate(IsPlainFileName(plan.target));
   plan.manifest = RequireString(document.at("manifest"));
   plan.old_hash = RequireString(document.at("oldHash"));
-  Require(IsLowerHexOfLength(plan.old_hash, kSha256HexLength));
+  RequireUpdate(IsLowerHexOfLength(plan.old_hash, kSha256HexLength));
   plan.arguments = RequireString(document.at("arguments"));
-  Require(RoleArgumentsAllowed(role, plan.arguments));
+  RequireUpdate(RoleArgumentsAllowed(role, plan.arguments));
   const json& parent_creation = document.at("parentCreation");
-  Require(IsNonNegativeInteger(parent_creation));
+  RequireUpdate(IsNonNegativeInteger(parent_creation));
   plan.parent_creation = parent_creation.get<std::uint64_t>();
   return plan;
 }

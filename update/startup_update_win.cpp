@@ -34,12 +34,6 @@ namespace {
 
 constexpr DWORD kWorkerReadyWaitMs = 15000;
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 // The provider's header text, overwritten with zeros before its memory goes, on every path. The
 // text is made in place (no moved-from copy is left behind) and zeroed over its whole capacity.
 class ZeroedText {
@@ -80,15 +74,15 @@ std::optional<std::string> SavedArgumentsOfThisStart(std::string_view role) {
 // The downloaded program: exactly the promised size and digest, and an x64 program.
 void CheckDownloadedProgram(const std::vector<std::uint8_t>& program,
                             const VerifiedManifest& manifest) {
-  Require(program.size() == manifest.bytes);
-  Require(Sha256Hex(program) == manifest.sha256);
+  RequireUpdate(program.size() == manifest.bytes);
+  RequireUpdate(Sha256Hex(program) == manifest.sha256);
   CheckWindowsX64Executable(program);
 }
 
 UniqueHandle CreateReadyEvent(const std::wstring& staging_folder_name) {
   UniqueHandle event(
       ::CreateEventW(nullptr, TRUE, FALSE, ReadyEventName(staging_folder_name).c_str()));
-  Require(event.valid() && ::GetLastError() != ERROR_ALREADY_EXISTS);
+  RequireUpdate(event.valid() && ::GetLastError() != ERROR_ALREADY_EXISTS);
   return event;
 }
 
@@ -103,9 +97,9 @@ StartedProcess StartWorker(const std::wstring& worker_path, const std::wstring& 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  Require(::CreateProcessW(worker_path.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                           CREATE_NO_WINDOW, nullptr, staging_folder.c_str(), &startup,
-                           &started) != FALSE);
+  RequireUpdate(::CreateProcessW(worker_path.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                                 CREATE_NO_WINDOW, nullptr, staging_folder.c_str(), &startup,
+                                 &started) != FALSE);
   return {UniqueHandle(started.hProcess), UniqueHandle(started.hThread)};
 }
 
@@ -136,8 +130,8 @@ std::wstring StageFiles(const std::wstring& staging_folder,
                         const UpdatePlan& plan) {
   WriteNewFile(JoinPath(staging_folder, kNewProgramFileName), program);
   const std::wstring worker_path = JoinPath(staging_folder, FileName(program_path));
-  Require(::CopyFileW(program_path.c_str(), worker_path.c_str(), TRUE) != FALSE);
-  Require(FileSha256Hex(worker_path) == plan.old_hash);
+  RequireUpdate(::CopyFileW(program_path.c_str(), worker_path.c_str(), TRUE) != FALSE);
+  RequireUpdate(FileSha256Hex(worker_path) == plan.old_hash);
   WriteNewFile(JoinPath(staging_folder, kPlanFileName), UpdatePlanText(plan));
   return worker_path;
 }
@@ -166,7 +160,7 @@ bool CheckStageAndHandOver(const UpdateFetch& fetch,
   const std::vector<std::uint8_t> program = fetch(manifest.path, manifest.bytes, header.get());
   CheckDownloadedProgram(program, manifest);
   const std::optional<std::string> target = NarrowAscii(FileName(program_path));
-  Require(target.has_value());
+  RequireUpdate(target.has_value());
   const UpdatePlan plan{*saved_arguments,
                         manifest_text,
                         FileSha256Hex(program_path),

@@ -23,21 +23,15 @@ constexpr DWORD kFolderPinShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kNoReparseBackupSemantics =
     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 DWORD Attributes(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  Require(attributes != INVALID_FILE_ATTRIBUTES);
+  RequireUpdate(attributes != INVALID_FILE_ATTRIBUTES);
   return attributes;
 }
 
 UniqueHandle OpenProcessToken(HANDLE process) {
   UniqueHandle token;
-  Require(::OpenProcessToken(process, TOKEN_QUERY, token.put()) != FALSE);
+  RequireUpdate(::OpenProcessToken(process, TOKEN_QUERY, token.put()) != FALSE);
   return token;
 }
 
@@ -45,9 +39,9 @@ UniqueHandle OpenProcessToken(HANDLE process) {
 std::vector<std::uint8_t> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
   DWORD size = 0;
   ::GetTokenInformation(token, kind, nullptr, 0, &size);
-  Require(size > 0 && size <= kMaxTokenInformationBytes);
+  RequireUpdate(size > 0 && size <= kMaxTokenInformationBytes);
   std::vector<std::uint8_t> buffer(size, 0);
-  Require(::GetTokenInformation(token, kind, buffer.data(), size, &size) != FALSE);
+  RequireUpdate(::GetTokenInformation(token, kind, buffer.data(), size, &size) != FALSE);
   return buffer;
 }
 
@@ -69,10 +63,10 @@ std::wstring WithoutTrailingSeparators(std::wstring_view path) {
 
 std::wstring RandomHex32() {
   const CngFunctions* cng = Cng();
-  Require(cng != nullptr);
+  RequireUpdate(cng != nullptr);
   std::array<std::uint8_t, kRandomNameBytes> bytes{};
-  Require(cng->gen_random(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                          BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0);
+  RequireUpdate(cng->gen_random(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0);
   return ToLowerHexWide(bytes);
 }
 
@@ -80,8 +74,8 @@ std::wstring CurrentUserSidString(HANDLE process) {
   const UniqueHandle token = OpenProcessToken(process);
   const std::vector<std::uint8_t> user = TokenInformation(token.get(), TokenUser);
   wchar_t* text = nullptr;
-  Require(::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
-                                   &text) != FALSE);
+  RequireUpdate(::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                                         &text) != FALSE);
   const UniqueLocalMemory owner(text);
   return std::wstring(text);
 }
@@ -90,8 +84,8 @@ bool IsCurrentProcessElevated() {
   const UniqueHandle token = OpenProcessToken(::GetCurrentProcess());
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
-  Require(::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation),
-                                &size) != FALSE);
+  RequireUpdate(::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation),
+                                      &size) != FALSE);
   return elevation.TokenIsElevated != 0;
 }
 
@@ -99,22 +93,22 @@ void CreateStagingFolder(const std::wstring& path) {
   const std::wstring sddl =
       kStagingFolderSddlPrefix + CurrentUserSidString(::GetCurrentProcess()) + L")";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  Require(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                 &descriptor, nullptr) != FALSE);
+  RequireUpdate(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                    sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) != FALSE);
   const UniqueLocalMemory owner(descriptor);
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-  Require(::CreateDirectoryW(path.c_str(), &attributes) != FALSE);
+  RequireUpdate(::CreateDirectoryW(path.c_str(), &attributes) != FALSE);
 }
 
 FolderRootPin PinFolderToRoot(std::wstring_view path) {
-  Require(HasDriveRoot(path));
+  RequireUpdate(HasDriveRoot(path));
   FolderRootPin pin;
   std::wstring folder = WithoutTrailingSeparators(path);
   for (;;) {
-    Require((Attributes(folder) & kKindAttributes) == FILE_ATTRIBUTE_DIRECTORY);
+    RequireUpdate((Attributes(folder) & kKindAttributes) == FILE_ATTRIBUTE_DIRECTORY);
     UniqueHandle handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kFolderPinShare,
                                       nullptr, OPEN_EXISTING, kNoReparseBackupSemantics, nullptr));
-    Require(handle.valid());
+    RequireUpdate(handle.valid());
     pin.push_back(std::move(handle));
     std::wstring parent = WithoutTrailingSeparators(ParentPath(folder));
     if (parent == folder || parent.empty()) {
@@ -125,19 +119,19 @@ FolderRootPin PinFolderToRoot(std::wstring_view path) {
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path, std::uint64_t limit) {
-  Require((Attributes(path) & kKindAttributes) == 0);
+  RequireUpdate((Attributes(path) & kKindAttributes) == 0);
   const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  Require(file.valid());
+  RequireUpdate(file.valid());
   BY_HANDLE_FILE_INFORMATION information{};
-  Require(::GetFileInformationByHandle(file.get(), &information) != FALSE);
-  Require(information.nNumberOfLinks == 1 && information.nFileSizeHigh == 0 &&
-          information.nFileSizeLow <= limit);
+  RequireUpdate(::GetFileInformationByHandle(file.get(), &information) != FALSE);
+  RequireUpdate(information.nNumberOfLinks == 1 && information.nFileSizeHigh == 0 &&
+                information.nFileSizeLow <= limit);
   std::vector<std::uint8_t> content(information.nFileSizeLow);
   DWORD read = 0;
-  Require(::ReadFile(file.get(), content.data(), information.nFileSizeLow, &read, nullptr) !=
-              FALSE &&
-          read == information.nFileSizeLow);
+  RequireUpdate(::ReadFile(file.get(), content.data(), information.nFileSizeLow, &read, nullptr) !=
+                    FALSE &&
+                read == information.nFileSizeLow);
   return content;
 }
 
@@ -146,15 +140,15 @@ std::string BytesAsText(std::span<const std::uint8_t> bytes) {
 }
 
 void WriteNewFile(const std::wstring& path, std::span<const std::uint8_t> bytes) {
-  Require(bytes.size() <= std::numeric_limits<DWORD>::max());
+  RequireUpdate(bytes.size() <= std::numeric_limits<DWORD>::max());
   const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  Require(file.valid());
+  RequireUpdate(file.valid());
   DWORD written = 0;
-  Require(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                      nullptr) != FALSE &&
-          written == bytes.size());
-  Require(::FlushFileBuffers(file.get()) != FALSE);
+  RequireUpdate(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) != FALSE &&
+                written == bytes.size());
+  RequireUpdate(::FlushFileBuffers(file.get()) != FALSE);
 }
 
 void WriteNewFile(const std::wstring& path, std::string_view text) {
@@ -174,14 +168,14 @@ std::uint64_t ProcessCreationTime(HANDLE process) {
   FILETIME exit{};
   FILETIME kernel{};
   FILETIME user{};
-  Require(::GetProcessTimes(process, &creation, &exit, &kernel, &user) != FALSE);
+  RequireUpdate(::GetProcessTimes(process, &creation, &exit, &kernel, &user) != FALSE);
   return (std::uint64_t{creation.dwHighDateTime} << 32) | creation.dwLowDateTime;
 }
 
 std::wstring CurrentModulePath() {
   std::vector<wchar_t> buffer(kLongPathCapacity, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kLongPathCapacity);
-  Require(length != 0 && length < kLongPathCapacity);
+  RequireUpdate(length != 0 && length < kLongPathCapacity);
   return std::wstring(buffer.data(), length);
 }
 

@@ -39,12 +39,6 @@ constexpr DWORD kParentExitWaitMs = 45000;
 constexpr DWORD kCameUpWaitMs = 3000;
 constexpr DWORD kSwapFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 
-void Require(bool condition) {
-  if (!condition) {
-    ThrowUpdateValidationFailed();
-  }
-}
-
 // The files of one update, all named from the worker's own place.
 struct UpdatePaths {
   std::wstring worker;
@@ -58,7 +52,7 @@ struct UpdatePaths {
 std::wstring ProcessImagePath(HANDLE process) {
   std::wstring image(kLongPathCapacity, L'\0');
   DWORD size = kLongPathCapacity;
-  Require(::QueryFullProcessImageNameW(process, 0, image.data(), &size) != FALSE);
+  RequireUpdate(::QueryFullProcessImageNameW(process, 0, image.data(), &size) != FALSE);
   image.resize(size);
   return image;
 }
@@ -69,17 +63,17 @@ UniqueHandle OpenCheckedParent(std::uint32_t parent_id,
                                const UpdatePlan& plan,
                                const std::wstring& target) {
   UniqueHandle parent(::OpenProcess(kParentAccess, FALSE, parent_id));
-  Require(parent.valid());
-  Require(CurrentUserSidString(::GetCurrentProcess()) == CurrentUserSidString(parent.get()));
-  Require(plan.parent_creation == ProcessCreationTime(parent.get()));
-  Require(EqualsOrdinalIgnoringCase(ProcessImagePath(parent.get()), target));
+  RequireUpdate(parent.valid());
+  RequireUpdate(CurrentUserSidString(::GetCurrentProcess()) == CurrentUserSidString(parent.get()));
+  RequireUpdate(plan.parent_creation == ProcessCreationTime(parent.get()));
+  RequireUpdate(EqualsOrdinalIgnoringCase(ProcessImagePath(parent.get()), target));
   return parent;
 }
 
 void SignalTakeOver(const std::wstring& staging_folder) {
   const UniqueHandle event(
       ::OpenEventW(EVENT_MODIFY_STATE, FALSE, ReadyEventName(FileName(staging_folder)).c_str()));
-  Require(event.valid() && ::SetEvent(event.get()) != FALSE);
+  RequireUpdate(event.valid() && ::SetEvent(event.get()) != FALSE);
 }
 
 // After a failed swap: a program file that is gone comes back from a backup that is
@@ -115,15 +109,15 @@ void SwapProgramFile(const std::wstring& target,
 UniqueHandle HoldProgramFile(const std::wstring& target) {
   UniqueHandle file(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  Require(file.valid());
+  RequireUpdate(file.valid());
   return file;
 }
 
 std::uint32_t RollBack(const UpdatePaths& paths,
                        const UpdatePlan& plan,
                        const VerifiedManifest& manifest) {
-  Require(FileSha256Hex(paths.previous_program) == plan.old_hash);
-  Require(FileSha256Hex(paths.target) == manifest.sha256);
+  RequireUpdate(FileSha256Hex(paths.previous_program) == plan.old_hash);
+  RequireUpdate(FileSha256Hex(paths.target) == manifest.sha256);
   SwapProgramFile(paths.target, paths.previous_program, paths.failed_program, manifest.sha256);
   RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(plan.old_hash));
   return kWorkerExitRolledBack;
@@ -153,10 +147,10 @@ VerifiedManifest CheckStagedUpdate(const UpdatePaths& paths,
                                    std::string_view version) {
   VerifiedManifest manifest =
       VerifyUpdateManifest(plan.manifest, role, version, kWorkerMinimumSequence);
-  Require(CompareVersions(ParseVersion(manifest.version), ParseVersion(version)) > 0);
-  Require(FileSha256Hex(paths.worker) == plan.old_hash);
-  Require(FileSha256Hex(paths.target) == plan.old_hash);
-  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
+  RequireUpdate(CompareVersions(ParseVersion(manifest.version), ParseVersion(version)) > 0);
+  RequireUpdate(FileSha256Hex(paths.worker) == plan.old_hash);
+  RequireUpdate(FileSha256Hex(paths.target) == plan.old_hash);
+  RequireUpdate(FileSha256Hex(paths.new_program) == manifest.sha256);
   CheckWindowsX64Executable(ReadWholeFile(paths.new_program, manifest.bytes));
   return manifest;
 }
@@ -166,7 +160,7 @@ bool StartSwappedProgram(const UpdatePaths& paths,
                          const UpdatePlan& plan,
                          const VerifiedManifest& manifest) {
   const UniqueHandle held = HoldProgramFile(paths.target);
-  Require(FileSha256Hex(paths.target) == manifest.sha256);
+  RequireUpdate(FileSha256Hex(paths.target) == manifest.sha256);
   return RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
 }
 
@@ -202,21 +196,21 @@ bool RelaunchProgram(const std::wstring& program_path,
 }
 
 std::uint32_t RunUpdateWorker(const char* role, const char* version, std::uint32_t parent_id) {
-  Require(!IsCurrentProcessElevated());
+  RequireUpdate(!IsCurrentProcessElevated());
   const std::wstring worker = CurrentModulePath();
   const std::wstring staging_folder = ParentPath(worker);
-  Require(IsStagingFolderName(FileName(staging_folder)));
+  RequireUpdate(IsStagingFolderName(FileName(staging_folder)));
   const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
   const UpdatePlan plan = ReadPlan(staging_folder, role);
   const UpdatePaths paths = PathsOfUpdate(worker, staging_folder, plan.target);
-  Require(ExecutableMatchesRole(role, paths.target));
+  RequireUpdate(ExecutableMatchesRole(role, paths.target));
   const VerifiedManifest manifest = CheckStagedUpdate(paths, plan, role, version);
   const UniqueHandle parent = OpenCheckedParent(parent_id, plan, paths.target);
 
   SignalTakeOver(paths.staging_folder);
-  Require(::WaitForSingleObject(parent.get(), kParentExitWaitMs) == WAIT_OBJECT_0);
-  Require(FileSha256Hex(paths.target) == plan.old_hash);
-  Require(FileSha256Hex(paths.new_program) == manifest.sha256);
+  RequireUpdate(::WaitForSingleObject(parent.get(), kParentExitWaitMs) == WAIT_OBJECT_0);
+  RequireUpdate(FileSha256Hex(paths.target) == plan.old_hash);
+  RequireUpdate(FileSha256Hex(paths.new_program) == manifest.sha256);
   SwapProgramFile(paths.target, paths.new_program, paths.previous_program, plan.old_hash);
   if (!StartSwappedProgram(paths, plan, manifest)) {
     return RollBack(paths, plan, manifest);
@@ -236,7 +230,7 @@ bool TryRunUpdateWorker(const char* role, const char* version, std::uint32_t& ex
     const std::optional<std::uint32_t> parent_id = count == static_cast<int>(kWorkerArgumentCount)
                                                        ? ParseWorkerProcessId(argv.get()[2])
                                                        : std::nullopt;
-    Require(parent_id.has_value() && *parent_id != ::GetCurrentProcessId());
+    RequireUpdate(parent_id.has_value() && *parent_id != ::GetCurrentProcessId());
     exit_code = RunUpdateWorker(role, version, *parent_id);
   } catch (...) {
     exit_code = kWorkerExitFailed;
