@@ -122,6 +122,7 @@ class ToolTest(unittest.TestCase):
             (publish + [good, "--valid-days", "181"], 1, "at most 180"),
             (publish + [good, "--valid-days", "0"], 1, "at least 1"),
             (publish + [good, "--role", "Host"], 1, "unknown role"),
+            (publish + [good, "--stage", "later"], 1, "--stage must be current or next"),
             (publish + [good, "--force", "1"], 2, "unknown option"),
             (["unsign"], 2, "unsign"),
         ]

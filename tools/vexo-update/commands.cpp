@@ -28,6 +28,9 @@ constexpr std::uint64_t kDefaultValidDays = 30;
 constexpr std::uint64_t kMaxValidDays = kMaxValiditySeconds / kSecondsPerDay;  // 180
 constexpr char kManifestFolder[] = "api/program-updates/v1/manifest";
 constexpr char kFilesFolder[] = "api/program-updates/v1/files";
+// Where a rollout stages the next release's manifest, beside the current one; the update site
+// serves it to a share of clients in place of the current one.
+constexpr char kNextStageFolder[] = "next/";
 
 // Keeps secret text out of freed memory.
 class SecretText {
@@ -168,9 +171,13 @@ const std::vector<CommandSpec>& Commands() {
        "  --out DIR           server root; writes DIR/api/program-updates/v1/manifest/<role>\n"
        "                      and DIR/api/program-updates/v1/files/<sha256>.exe\n"
        "  --role ROLE         host (default), viewer, server, manager or collector\n"
-       "  --valid-days N      days until the manifest expires, 1 to 180 (default 30)\n",
+       "  --valid-days N      days until the manifest expires, 1 to 180 (default 30)\n"
+       "  --stage STAGE       current (default): the manifest every client gets; next: the\n"
+       "                      next release's, written to DIR/next/api/program-updates/v1/\n"
+       "                      manifest/<role> beside the current one, which a rollout serves\n"
+       "                      to a share of clients (docs/serving-updates.md)\n",
        {"--private-key", "--program", "--version", "--sequence", "--out"},
-       {"--role", "--valid-days"},
+       {"--role", "--valid-days", "--stage"},
        RunPublish},
   };
   return commands;
@@ -229,6 +236,10 @@ int RunPublish(const std::map<std::string, std::string>& options) {
   if (valid_days == 0) {
     throw ToolError("--valid-days must be at least 1");
   }
+  const std::string stage = options.count("--stage") != 0 ? options.at("--stage") : "current";
+  if (stage != "current" && stage != "next") {
+    throw ToolError("--stage must be current or next, not \"" + stage + "\"");
+  }
   const UniquePkey key = LoadSigningKey(options.at("--private-key"));
 
   const std::string& program_path = options.at("--program");
@@ -266,7 +277,8 @@ int RunPublish(const std::map<std::string, std::string>& options) {
 
   const std::string out = options.at("--out");
   const std::string files_folder = out + "/" + kFilesFolder;
-  const std::string manifest_folder = out + "/" + kManifestFolder;
+  const std::string manifest_folder =
+      out + "/" + (stage == "next" ? kNextStageFolder : "") + kManifestFolder;
   MakeFolders(files_folder);
   MakeFolders(manifest_folder);
   // The program first, so the manifest never names a file the server lacks.
@@ -282,8 +294,9 @@ int RunPublish(const std::map<std::string, std::string>& options) {
                 "program file");
   }
   ReplaceFile(manifest_folder + "/" + role, manifest, "manifest");
-  std::cout << "published " << role << " " << version << " sequence " << sequence << ": " << sha256
-            << " (" << program.size() << " bytes), expires in " << valid_days << " days\n";
+  std::cout << "published " << role << " " << version << " sequence " << sequence << " as the "
+            << stage << " release: " << sha256 << " (" << program.size() << " bytes), expires in "
+            << valid_days << " days\n";
   return 0;
 }
 

@@ -3,7 +3,7 @@
 //   vexo-update keygen  --private-key FILE --public-key FILE
 //   vexo-update sign    --private-key FILE --payload FILE --out FILE
 //   vexo-update publish --private-key FILE --program FILE --version X.Y.Z --sequence N
-//                       --out DIR [--role host] [--valid-days 30]
+//                       --out DIR [--role host] [--valid-days 30] [--stage current|next]
 //
 // Exit codes: 0 done, 1 a bad input or failed operation, 2 a malformed command line.
 #include <algorithm>
