@@ -7,8 +7,9 @@
 # The commands of a figure run in turn, round after round, the first round uncounted, so a load
 # that comes and goes touches them alike; the table gives medians, the launcher's figure over
 # its baseline and the target. --short is one round with a 4 MiB Host in place of the 64 MiB one,
-# so that scripts/test keeps the bench alive. The update figures run the launcher against nginx
-# on port 443 inside a private network and mount namespace, as tests/update/update_e2e.py does.
+# so that scripts/test keeps the bench alive. The update figures run the launcher against the
+# shipped update site (server/nginx/) in nginx on port 443 inside a private network and mount
+# namespace, as tests/update/update_e2e.py does.
 import argparse, hashlib, json, os, random, re, socket, statistics, subprocess, sys, tempfile, time
 from pathlib import Path
 
@@ -118,17 +119,19 @@ def der_signature(raw):
 
 
 class Nginx:
-    # nginx serving `tree` over HTTPS on 127.0.0.1:443 with the update tests' configuration.
+    # The shipped update site (server/nginx/) serving `tree` over HTTPS on port 443, in nginx with
+    # the update tests' main configuration.
     def __init__(self, work, host, tree):
         self.work, self.host, self.tree, self.process = work, host, tree, None
 
     def __enter__(self):
+        site = self.work / "site"
+        run(SOURCE / "server/nginx/vexo-update-site.sh", "render", "--host", self.host, "--certificate",
+            self.work / "server.crt", "--key", self.work / "server.key", "--tree", self.tree, "--conf", site)
         conf = (SOURCE / "tests/update/nginx.conf.in").read_text()
-        for name, value in (("WORK", self.work), ("HOST", self.host), ("CERT", self.work / "server"),
-                            ("TREE", self.tree), ("EXTRA", "")):
-            conf = conf.replace(f"@{name}@", str(value))
-        (self.work / "access.log").write_bytes(b"")
-        (self.work / "nginx.conf").write_text(conf)
+        (self.work / "nginx.conf").write_text(conf.replace("@WORK@", str(self.work)).replace("@SITE@", str(site)))
+        self.log = self.work / "logs/vexo-updates.access.log"
+        self.log.write_bytes(b"")
         self.process = subprocess.Popen(["nginx", "-c", self.work / "nginx.conf"], **QUIET)
         while not port_open() and self.process.poll() is None:
             time.sleep(0.02)
@@ -141,7 +144,7 @@ class Nginx:
             time.sleep(0.02)
 
     def requests(self):
-        return len((self.work / "access.log").read_text().splitlines())
+        return len(self.log.read_text().splitlines())
 
     def fetch_and_verify(self):
         # The floor of an update check that finds nothing newer: curl of the manifest and
@@ -283,6 +286,8 @@ def enter_namespace(work, host):
     run("ip", "link", "set", "lo", "up")
     run("mount", "--bind", work / "hosts", "/etc/hosts")
     run("mount", "--bind", work / "bundle.crt", bundle)
+    (work / "logs").mkdir()  # where the update site logs, as on the server
+    run("mount", "--bind", work / "logs", "/var/log/nginx")
 
 
 def start_wine():

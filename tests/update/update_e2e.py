@@ -8,8 +8,8 @@
 #   update_e2e.py SOURCE_DIR BUILD_DIR NATIVE_TOOL PRIVATE_KEY HOST GROUP
 #
 # GROUP names one test class below; each group has its own namespace, Wine prefix and server.
-import contextlib, ctypes, hashlib, json, os, re, select, shutil, signal, socket, struct
-import subprocess, sys, tempfile, time, unittest
+import contextlib, ctypes, hashlib, http.client, json, math, os, re, select, shutil, signal, socket
+import ssl, struct, subprocess, sys, tempfile, time, unittest
 from pathlib import Path
 
 SOURCE, BUILD, TOOL, KEY, HOST, GROUP = sys.argv[1:7]
@@ -18,6 +18,7 @@ WORK = os.environ.get("VEXO_UPDATE_E2E_WORK") or tempfile.mkdtemp(prefix="vexo-u
 OLD, NEW = f"{BUILD}/bin/Vexo-Host.exe", f"{BUILD}/launcher-0.3.0/Vexo-Host.exe"
 STAND_IN = f"{BUILD}/bin/stand-in-program.exe"
 MANIFEST, FILES = "api/program-updates/v1/manifest/host", "api/program-updates/v1/files"
+SITE_TOOL, ACCESS_LOG = f"{SOURCE}/server/nginx/vexo-update-site.sh", f"{WORK}/logs/vexo-updates.access.log"
 IN_OPEN, IN_MOVED_TO, IN_CREATE = 0x20, 0x80, 0x100
 WORKER = "--vexo-update-worker"
 # How long a box stays up when a restarted launcher must count as come up: on Windows it waits
@@ -49,10 +50,10 @@ def make_cert(name, ca=None):
                   "-addext", "basicConstraints=CA:FALSE", "-addext", "extendedKeyUsage=serverAuth"] or []))
 
 
-def publish(program, version="0.3.0", sequence=2, key=KEY):
-    tree = tempfile.mkdtemp(dir=WORK)
+def publish(program, version="0.3.0", sequence=2, key=KEY, stage="current", tree=None):
+    tree = tree or tempfile.mkdtemp(dir=WORK)
     run(TOOL, "publish", "--private-key", key, "--program", program, "--version", version,
-        "--sequence", str(sequence), "--out", tree)
+        "--sequence", str(sequence), "--stage", stage, "--out", tree)
     return tree
 
 
@@ -77,18 +78,29 @@ def signed(data, file=None, envelope_extra=None, **fields):
     return tree
 
 
+def render_site(tree, cert="server", share=0, extra=""):
+    # The shipped update site rendered for the test's host, certificate and tree into WORK/site,
+    # with the rollout share, test-only directives in the site's local hook, and WORK/nginx.conf
+    # around it.
+    site = f"{WORK}/site"
+    run(SITE_TOOL, "render", "--host", HOST, "--certificate", f"{WORK}/{cert}.crt", "--key",
+        f"{WORK}/{cert}.key", "--tree", str(tree), "--conf", site)
+    run(SITE_TOOL, "share", str(share), "--conf", site)
+    write(f"{site}/local/test.conf", extra.encode())
+    conf = read(f"{SOURCE}/tests/update/nginx.conf.in").decode()
+    write(f"{WORK}/nginx.conf", conf.replace("@WORK@", WORK).replace("@SITE@", site).encode())
+
+
 class Server:
-    # nginx serving `tree` with `extra` directives, a TLS server that never answers, or none.
-    def __init__(self, tree=None, extra="", cert="server", silent=False):
-        self.tree, self.extra, self.cert, self.silent, self.process = tree, extra, cert, silent, None
+    # The shipped site serving `tree` with `extra` directives, a TLS server that never answers,
+    # or none.
+    def __init__(self, tree=None, extra="", cert="server", silent=False, share=0):
+        self.tree, self.extra, self.cert, self.silent, self.share, self.process = tree, extra, cert, silent, share, None
 
     def __enter__(self):
-        write(f"{WORK}/access.log", b"")
-        conf = read(f"{SOURCE}/tests/update/nginx.conf.in").decode()
-        for name, value in (("WORK", WORK), ("HOST", HOST), ("CERT", f"{WORK}/{self.cert}"),
-                            ("TREE", str(self.tree)), ("EXTRA", self.extra)):
-            conf = conf.replace(f"@{name}@", value)
-        write(f"{WORK}/nginx.conf", conf.encode())
+        write(ACCESS_LOG, b"")
+        if self.tree:
+            render_site(self.tree, self.cert, self.share, self.extra)
         # openssl s_server completes the TLS handshake and then sends nothing.
         command = (["openssl", "s_server", "-quiet", "-accept", "127.0.0.1:443", "-cert", f"{WORK}/server.crt",
                     "-key", f"{WORK}/server.key"] if self.silent else ["nginx", "-c", f"{WORK}/nginx.conf"])
@@ -107,7 +119,7 @@ class Server:
             time.sleep(0.05)
 
     def requests(self):
-        return [line.split('"')[1] for line in read(f"{WORK}/access.log").decode().splitlines()]
+        return [line.split('"')[1] for line in read(ACCESS_LOG).decode().splitlines()]
 
     def requested(self):
         # nginx logs a request when it ends it; one the client dropped halfway (the deadline
@@ -314,12 +326,81 @@ class CrashTest(unittest.TestCase):
                 self.assertEqual(launch.run("--verify-payload").exit_code, 0)
 
 
+class SiteTest(unittest.TestCase):
+    def tree(self):
+        # The current release, 0.2.1, and the next, 0.3.0, staged beside it.
+        return publish(NEW, sequence=3, stage="next", tree=publish(OLD, "0.2.1"))
+
+    def test_only_the_protocol_is_served_with_its_headers(self):
+        tls, sha = ssl.create_default_context(cafile=f"{WORK}/ca.crt"), digest(read(NEW))
+        rows = [("GET", f"/{MANIFEST}", 200, ("application/json", "private, max-age=60")),
+                ("HEAD", f"/{FILES}/{sha}.exe", 200, ("application/octet-stream", "public, max-age=31536000, immutable")),
+                *(("GET", path, 404, None) for path in ("/", f"/{FILES}", f"/{FILES}/", f"/next/{MANIFEST}")),
+                ("POST", f"/{MANIFEST}", 405, None)]
+        with Server(self.tree()):
+            for method, path, status, headers in rows:
+                with self.subTest(f"{method} {path}"):
+                    connection = http.client.HTTPSConnection(HOST, context=tls)
+                    connection.request(method, path)
+                    answer = connection.getresponse()
+                    self.assertEqual((answer.status, headers and (answer.getheader("Content-Type"), answer.getheader("Cache-Control"))),
+                                     (status, headers))
+            plain = http.client.HTTPConnection("127.0.0.1", 443)
+            plain.request("GET", f"/{MANIFEST}")
+            self.assertEqual(plain.getresponse().status, 400)
+            self.assertRaises(ConnectionRefusedError, socket.create_connection, (HOST, 80))
+
+    def test_a_quarter_of_the_addresses_updates_each_the_same_twice_until_a_halt(self):
+        # Forty addresses, each starting a 0.2.1 launcher and then starting again what it left.
+        launches = {address: Launch(f"rollout {address}") for address in (f"127.19.{n}.{n * 37 % 254 + 1}" for n in range(40))}
+        with Server(tree := self.tree(), share=25):
+            for number, (address, launch) in enumerate([*launches.items()] * 2):
+                # Once its requests are in, a start waits in its box while the next one starts.
+                leave_from(address)
+                if number >= len(launches):
+                    launch.finish(launch.process)  # its first start, long begun
+                seen = len(answers_to(address))
+                launch.process = launch.start(answer_after_ms=HUMAN_MS)
+                while launch.process.poll() is None and not ((new := answers_to(address)[seen:]) and (
+                        len(new) == 2 or number >= len(launches) or new[0] != f"/next/{MANIFEST}")):
+                    time.sleep(0.1)
+            for launch in launches.values():
+                launch.finish(launch.process)
+            answers = {address: answers_to(address) for address in launches}
+        updated = [address for address, launch in launches.items() if read(launch.path) == read(NEW)]
+        # Outside the bounds that hold the share of 40 draws at 25 % with 99.8 % probability.
+        pmf = [math.comb(40, k) * 0.25 ** k * 0.75 ** (40 - k) for k in range(41)]
+        self.assertTrue(sum(pmf[:len(updated) + 1]) > 1e-3 and sum(pmf[len(updated):]) > 1e-3, updated)
+        # The manifest each address got, both times, and the program file only with the next one.
+        self.assertEqual(answers, {address: [f"/next/{MANIFEST}", f"/{FILES}/{digest(read(NEW))}.exe", f"/next/{MANIFEST}"]
+                                   if address in updated else [f"/{MANIFEST}"] * 2 for address in launches})
+        with Server(tree, share=0):
+            for address in updated[:3]:
+                leave_from(address)
+                self.assertEqual(Launch(f"halt {address}").run().staging, [])
+            leave_from(updated[0])  # a launcher that took the release keeps it
+            self.assertEqual(read(launches[updated[0]].run().path), read(NEW))
+
+
+def answers_to(address):
+    # The file that answered each request from `address`, in order.
+    return [line.split()[-1] for line in read(ACCESS_LOG).decode().splitlines() if line.startswith(f"{address} ")]
+
+
+def leave_from(address):
+    # Connections to the update host (127.0.0.1) leave from `address`, the local route's preferred
+    # source: the launcher binds none, so this is how each start gets an address of its own.
+    run("ip", "route", "replace", "local", "127.0.0.1", "dev", "lo", "table", "local", "proto", "kernel", "scope", "host", "src", address)
+
+
 def enter_namespace():
     run("ip", "link", "set", "lo", "up")
     write(f"{WORK}/hosts", f"127.0.0.1 localhost\n127.0.0.1 {HOST}\n".encode())
     write(f"{WORK}/bundle.crt", read("/etc/ssl/certs/ca-certificates.crt") + read(f"{WORK}/ca.crt"))
     run("mount", "--bind", f"{WORK}/hosts", "/etc/hosts")
     run("mount", "--bind", f"{WORK}/bundle.crt", "/etc/ssl/certs/ca-certificates.crt")
+    os.makedirs(f"{WORK}/logs")  # where the site logs, as on the server
+    run("mount", "--bind", f"{WORK}/logs", "/var/log/nginx")
     # A fresh wineserver inside the namespace: a server reads the CA bundle only once.
     os.environ.update(WINEPREFIX=PREFIX, WINEDEBUG="-all")
     subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)

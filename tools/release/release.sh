@@ -3,7 +3,8 @@
 # exports of the commit in different folders, and requires the two images to be identical byte
 # for byte; signs the image with Authenticode (osslsigncode) and verifies the signature and that
 # it covers exactly the reproducible image; then writes the update tree the update server
-# publishes (vexo-update publish). docs/releasing.md is the step-by-step for a release engineer.
+# publishes (vexo-update publish, as the next release for a rollout) and prints the server's next
+# steps. docs/releasing.md is the step-by-step for a release engineer.
 #
 #   scripts/release --host-program FILE --update-public-key FILE --update-private-key FILE
 #                   --update-host NAME --sequence N [--valid-days N]
@@ -14,7 +15,7 @@
 # Writes DIR only when every step passed (DIR must not exist yet):
 #   DIR/Vexo-Host.exe            the signed launcher: what customers download
 #   DIR/unsigned/Vexo-Host.exe   the reproducible image, as both builds made it
-#   DIR/site/                    the update tree to publish
+#   DIR/site/                    the update tree to publish: the program file and the next manifest
 #   DIR/release.txt, DIR/SHA256SUMS, DIR/logs/
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -205,11 +206,27 @@ build_update_tool() {
     --target vexo-update >/dev/null) || fail "could not build $update_tool (run scripts/build native)"
 }
 
+# The release goes out as the next one, beside the manifest the server serves now, for a rollout.
 publish_update() {
   local signed=$1 version=$2 site=$3
   "$update_tool" publish --private-key "${option[--update-private-key]}" --program "$signed" \
     --version "$version" --sequence "${option[--sequence]}" \
-    --valid-days "${option[--valid-days]}" --out "$site" | sed 's/^/release: /'
+    --valid-days "${option[--valid-days]}" --stage next --out "$site" | sed 's/^/release: /'
+}
+
+# What the update server's operator does with DIR/site (docs/serving-updates.md).
+print_server_steps() {
+  local site=$1 tree=/srv/vexo-updates kit=server/nginx/vexo-update-site.sh
+  sed 's/^/release: /' <<EOF
+next steps on the update server (docs/serving-updates.md), with the kit in server/nginx/:
+  1. once per server: $kit render --host ${option[--update-host]} \\
+       --certificate <fullchain.pem> --key <privkey.pem> --tree $tree, and enable the site
+  2. publish: copy $site/api/ into $tree/api/ (the program file) first, then
+       $site/next/ into $tree/next/ (the next manifest, beside the current one)
+  3. roll out: $kit share 1, then a step a day up to 100, each followed by
+       nginx -t && systemctl reload nginx; share 0 halts, pull --tree $tree withdraws the release
+  4. at 100 %: $kit promote --tree $tree makes it the current release
+EOF
 }
 
 write_record() {
@@ -266,3 +283,4 @@ publish_update "$partial/$kLauncher" "$version" "$partial/site"
 write_record "$partial" "$version"
 mv -- "$partial" "$out"
 echo "release: $version written to $out"
+print_server_steps "$out/site"
