@@ -95,7 +95,8 @@ def main():
     url = f"https://{HOST}"
     try:
         print(f"serving_capacity: {time.strftime('%Y-%m-%d %H:%M %Z')}, {os.cpu_count()} cores, load average "
-              f"{os.getloadavg()[0]:.2f}, {run('nginx', '-v').stderr.strip()}")
+              f"{os.getloadavg()[0]:.2f}, {run('nginx', '-v').stderr.strip()}, a manifest of "
+              f"{(work / 'tree' / MANIFEST).stat().st_size} bytes")
         text = load(seconds + 10, "ab", "-q", "-t", seconds, "-n", 100000, "-c", CONNECTIONS, f"{url}/{MANIFEST}")
         rate, count = figure(r"Requests per second:\s+([0-9.]+)", text), figure(r"Complete requests:\s+(\d+)", text)
         failed = figure(r"Failed requests:\s+(\d+)", text) + figure(r"Non-2xx responses:\s+(\d+)", text, 0)
@@ -106,7 +107,7 @@ def main():
             text = load(3 * seconds, "h2load", "--h1", "-n", requests, "-c", clients, f"{url}/{path}")
             rate, mbps = figure(r"finished in [0-9.]+m?s, ([0-9.]+) req/s", text), figure(r"req/s, ([0-9.]+)MB/s", text)
             count = figure(r"requests: .* (\d+) succeeded", text)
-            print(f"{label}: {rate:.1f} requests/s, {mbps:.1f} MB/s ({count:.0f} of {requests} succeeded; "
+            print(f"{label}: {rate:.1f} requests/s, {mbps:.1f} MiB/s ({count:.0f} of {requests} succeeded; "
                   f"h2load -c {clients})")
     finally:
         nginx.terminate()
