@@ -368,7 +368,7 @@ class SiteTest(unittest.TestCase):
                 launch.finish(launch.process)
             answers = {address: answers_to(address) for address in launches}
         updated = [address for address, launch in launches.items() if read(launch.path) == read(NEW)]
-        # Outside the bounds that hold the share of 40 draws at 25 % with 99.8 % probability.
+        # Binomial bounds for 40 addresses at 25 %: neither tail beyond the count under 0.1 % (2 to 19).
         pmf = [math.comb(40, k) * 0.25 ** k * 0.75 ** (40 - k) for k in range(41)]
         self.assertTrue(sum(pmf[:len(updated) + 1]) > 1e-3 and sum(pmf[len(updated):]) > 1e-3, updated)
         # The manifest each address got, both times, and the program file only with the next one.
