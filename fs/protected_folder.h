@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/handles.h"
+#include "fs/open_parameters.h"
 
 namespace vexo {
 
@@ -23,7 +24,21 @@ UniqueHandle OpenProtectedFolder(std::wstring_view path,
                                  PSECURITY_DESCRIPTOR descriptor,
                                  ExistingFolder existing);
 
-// Deletes an empty protected folder after the identity and strict checks.
+// How long, and how often, a deletion that another program stands in the way of is retried.
+inline constexpr ULONGLONG kDeleteRetryLimitMs = 5000;
+inline constexpr DWORD kDeleteRetryIntervalMs = 100;
+
+// Opens `path` with `parameters` for its deletion. A sharing or lock violation is retried every
+// kDeleteRetryIntervalMs until the tick count `deadline`; then, or on any other error, Failure
+// with `failure_message` and the Windows error.
+UniqueHandle OpenForDeletion(const std::wstring& path,
+                             const OpenParameters& parameters,
+                             const wchar_t* failure_message,
+                             ULONGLONG deadline);
+
+// Deletes an empty protected folder after the identity and strict checks. A folder that is held
+// open, or not empty yet because a file in it is still held by another program under the legacy
+// delete disposition, is retried for kDeleteRetryLimitMs; then the Windows error is the Failure's.
 void DeleteProtectedFolder(std::wstring_view path);
 
 }  // namespace vexo

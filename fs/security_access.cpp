@@ -15,6 +15,16 @@
 namespace vexo {
 namespace {
 
+// FileDispositionInfoEx, which MinGW-w64's headers hide behind a version test they cannot pass.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+// Answers of a system or file system without POSIX delete semantics: Windows before 10 version
+// 1709, file systems other than NTFS, and Wine 8 (87). The legacy disposition is used there.
+bool PosixDeleteUnavailable(DWORD error) noexcept {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_FUNCTION;
+}
+
 // Length 24 on x64, not inheritable; null descriptor means default security.
 SECURITY_ATTRIBUTES AttributesFor(PSECURITY_DESCRIPTOR descriptor) {
   return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
@@ -86,9 +96,16 @@ UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
 }
 
 bool SetDeleteDisposition(HANDLE object) {
-  FILE_DISPOSITION_INFO disposition{TRUE};
-  if (!::SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                    sizeof(disposition))) {
+  FILE_DISPOSITION_INFO_EX posix{FILE_DISPOSITION_FLAG_DELETE |
+                                 FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+  bool marked =
+      ::SetFileInformationByHandle(object, kFileDispositionInfoEx, &posix, sizeof(posix)) != FALSE;
+  if (!marked && PosixDeleteUnavailable(::GetLastError())) {
+    FILE_DISPOSITION_INFO legacy{TRUE};
+    marked =
+        ::SetFileInformationByHandle(object, FileDispositionInfo, &legacy, sizeof(legacy)) != FALSE;
+  }
+  if (!marked) {
     return false;
   }
 #if defined(VEXO_EMULATED_FILE_SECURITY)

@@ -30,8 +30,11 @@ UniqueHandle CreateFileWithDescriptor(const std::wstring& path,
                                       DWORD flags_and_attributes,
                                       PSECURITY_DESCRIPTOR descriptor);
 
-// Marks the object for deletion when `object` (opened with delete access) is closed.
-// Returns false with the Windows error left in GetLastError().
+// Marks the object for deletion when `object` (opened with delete access) is closed. With POSIX
+// semantics where the system offers them, so the name goes when this handle closes even while
+// another program (a scanner, an indexer) still holds the object open with delete sharing; the
+// legacy disposition elsewhere, which leaves the name until the last handle closes. Returns false
+// with the Windows error left in GetLastError().
 bool SetDeleteDisposition(HANDLE object);
 
 }  // namespace vexo

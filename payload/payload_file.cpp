@@ -11,6 +11,7 @@
 #include "fs/folder_security.h"
 #include "fs/messages.h"
 #include "fs/open_parameters.h"
+#include "fs/protected_folder.h"
 #include "fs/security_access.h"
 #include "payload/messages.h"
 #include "payload/payload_check.h"
@@ -56,22 +57,6 @@ void WriteAndVerifyNewFile(HANDLE file,
   }
 }
 
-UniqueHandle OpenForDeletionWithRetry(const std::wstring& path) {
-  const ULONGLONG deadline = ::GetTickCount64() + kDeleteRetryLimitMs;
-  for (;;) {
-    UniqueHandle file = OpenExisting(path, kDeletePayloadFile);
-    if (file) {
-      return file;
-    }
-    const DWORD error = ::GetLastError();
-    const bool held_by_other = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    if (!held_by_other || ::GetTickCount64() >= deadline) {
-      ThrowFailure(message::kFileNotOpenedForCleanup, error);
-    }
-    ::Sleep(kDeleteRetryIntervalMs);
-  }
-}
-
 }  // namespace
 
 UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
@@ -95,7 +80,8 @@ UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
 
 void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry) {
   const std::wstring path = JoinPath(run_folder, entry.relative_path);
-  UniqueHandle file = OpenForDeletionWithRetry(path);
+  UniqueHandle file = OpenForDeletion(path, kDeletePayloadFile, message::kFileNotOpenedForCleanup,
+                                      ::GetTickCount64() + kDeleteRetryLimitMs);
   CheckHandleIdentity(file.get(), path, ObjectKind::kFile);
   CheckFolderSecurity(file.get(), FolderRule::kStrict);
   VerifyFileDigest(file.get(), entry.expected_digest);

@@ -11,10 +11,6 @@
 
 namespace vexo {
 
-// How long, and how often, a payload file held open by another process is retried.
-inline constexpr ULONGLONG kDeleteRetryLimitMs = 5000;
-inline constexpr DWORD kDeleteRetryIntervalMs = 100;
-
 // Writes one verified payload resource as a new file in `run_folder`, proves it on disk and
 // returns it pinned for reading. A file that fails before its write handle is closed is
 // removed; an existing file is never overwritten.
@@ -23,7 +19,7 @@ UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
                                PSECURITY_DESCRIPTOR descriptor);
 
 // Deletes one payload file of `run_folder`, only when it is still the launcher's own file with
-// the catalogue digest. Sharing and lock violations are retried for a while.
+// the catalogue digest. Sharing and lock violations are retried for kDeleteRetryLimitMs.
 void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry);
 
 }  // namespace vexo
