@@ -1,9 +1,11 @@
 #include "fs/file_identity.h"
 
+#include <cstring>
 #include <vector>
 
 #include "common/error_codes.h"
 #include "common/failure.h"
+#include "common/handles.h"
 #include "common/last_error.h"
 #include "common/ordinal_compare.h"
 #include "common/path.h"
@@ -13,6 +15,8 @@ namespace vexo {
 namespace {
 
 constexpr std::wstring_view kNamespacePrefix = L"\\\\?\\";
+// Any opener may hold the file: the handle reads attributes only and is closed at once.
+constexpr DWORD kShareEverything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 [[noreturn]] void RejectIdentity() {
   ThrowFailure(message::kLinkedOrChangedPath, error::kAccessDenied);
@@ -49,6 +53,22 @@ void CheckHandleIdentity(HANDLE handle, std::wstring_view expected_path, ObjectK
   if (!EqualsOrdinalIgnoringCase(GetFinalPath(handle), expected_path)) {
     RejectIdentity();
   }
+}
+
+bool operator==(const FileIdentity& a, const FileIdentity& b) noexcept {
+  return a.volume_serial == b.volume_serial &&
+         std::memcmp(a.file_id.Identifier, b.file_id.Identifier, sizeof(a.file_id.Identifier)) == 0;
+}
+
+std::optional<FileIdentity> IdentityOfFile(const std::wstring& path) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareEverything,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  FILE_ID_INFO information{};
+  if (!file ||
+      !::GetFileInformationByHandleEx(file.get(), FileIdInfo, &information, sizeof(information))) {
+    return std::nullopt;
+  }
+  return FileIdentity{information.VolumeSerialNumber, information.FileId};
 }
 
 bool PathExists(std::wstring_view path) {
