@@ -18,4 +18,8 @@ inline constexpr wchar_t kHostFileName[] = L"Vexo-Host.exe";
 inline constexpr wchar_t kHostInstallSwitch[] = L"--uac-install";
 inline constexpr wchar_t kHostServiceSwitch[] = L"--uac-service";
 
+// The environment variable that carries the stand-in Host's test knobs from a test through the
+// launcher to the Host; read and handed on in the test flavours only (docs/host-contract.md).
+inline constexpr wchar_t kHostTestKnobVariable[] = L"VEXO_DEMO_HOST_TEST";
+
 }  // namespace vexo::product

@@ -10,20 +10,33 @@ namespace {
 constexpr wchar_t kKnobSeparator = L';';
 constexpr wchar_t kValueSeparator = L'=';
 
+// The knobs of a test build; a build without them reads no environment variable at all.
 std::wstring KnobText() {
+#if defined(VEXO_HOST_TEST_KNOBS)
   std::wstring text(GetEnvironmentVariableW(kKnobVariable, nullptr, 0), L'\0');
   const DWORD length =
       GetEnvironmentVariableW(kKnobVariable, text.data(), static_cast<DWORD>(text.size()));
   text.resize(length < text.size() ? length : 0);
   return text;
+#else
+  return {};
+#endif
 }
 
+// The command line, the current folder, then every variable of the environment, one per line.
 DWORD WriteReport(const std::wstring& path) {
   std::wstring text = GetCommandLineW();
   text += L'\n';
   std::wstring folder(MAX_PATH, L'\0');
   folder.resize(GetCurrentDirectoryW(MAX_PATH, folder.data()));
   text += folder + L'\n';
+  const UniqueResource<NullableTraits<LPWCH, &FreeEnvironmentStringsW>> environment(
+      GetEnvironmentStringsW());
+  for (const wchar_t* variable = environment.get(); variable != nullptr && *variable != L'\0';
+       variable += wcslen(variable) + 1) {
+    text += variable;
+    text += L'\n';
+  }
   const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;

@@ -9,8 +9,10 @@
 //   --uac-service    runs as that service through the service control dispatcher
 //
 // The run id is the name of the Host's own folder. Nothing is ever written under that folder.
-// Tests choose deviations through the knobs of host_knobs.h, never through the command line,
-// which the launcher fixes; without knobs the stand-in behaves as a well-mannered Host.
+// As the contract asks, the library search is restricted to the system folder at the image's
+// entry (launcher/process_entry.cpp) and no configuration comes from environment variables.
+// Tests of a test flavour choose deviations through the knobs of host_knobs.h, never through the
+// command line, which the launcher fixes; without knobs the stand-in is a well-mannered Host.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -107,9 +109,11 @@ std::wstring OwnImagePath() {
 DWORD RunMode(HINSTANCE instance, const std::wstring& mode, int show_command) {
   const std::wstring own_path = OwnImagePath();
   const std::wstring run_folder = vexo::ParentPath(own_path);
+#if defined(VEXO_HOST_TEST_KNOBS)
   if (mode == vexo::demo_host::kOutlivingChildSwitch) {
     return vexo::demo_host::RunOutlivingChild();
   }
+#endif
   // The service takes its knob from its registry key only (host_service.h).
   if (mode == vexo::product::kHostServiceSwitch) {
     return vexo::demo_host::RunBrokerService();

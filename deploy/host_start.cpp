@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/path.h"
 #include "common/product.h"
+#include "deploy/host_environment.h"
 #include "deploy/messages.h"
 #include "system/job_process.h"
 #include "system/process_wait.h"
@@ -28,7 +29,7 @@ std::uint32_t StartHost(const std::wstring& run_folder,
   const std::wstring host_path = JoinPath(run_folder, product::kHostFileName);
   const bool supervised = supervision == HostSupervision::kOn;
   const JobProcess host = StartProcessInJob(
-      host_path, HostCommandLine(host_path, arguments), run_folder,
+      host_path, HostCommandLine(host_path, arguments), run_folder, HostEnvironmentBlock(),
       supervised ? ProcessWindow::kNormal : ProcessWindow::kNone, message::kHostStart);
   try {
     return WaitForProcessPumping(host.process(),

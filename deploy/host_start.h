@@ -15,7 +15,8 @@ enum class HostSupervision {
 };
 
 // Starts "<run folder>\Vexo-Host.exe" (quoted, then one space and `arguments` when they are not
-// empty) in the run folder, inside a kill-on-close job, and returns its exit code once it has
+// empty) in the run folder, with HostEnvironmentBlock() as its environment, inside a
+// kill-on-close job, and returns its exit code once it has
 // ended. Every process the Host left in the job has ended too when this returns or fails. A
 // start or wait that fails after the process exists aborts it (exit code 1067). Throws Failure.
 std::uint32_t StartHost(const std::wstring& run_folder,

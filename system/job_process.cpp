@@ -97,6 +97,7 @@ void JobProcess::Abort() const noexcept {
 JobProcess StartProcessInJob(const std::wstring& application,
                              std::wstring command_line,
                              const std::wstring& current_folder,
+                             std::wstring environment,
                              ProcessWindow window,
                              const JobProcessMessages& messages) {
   UniqueKillOnCloseJob job(::CreateJobObjectW(nullptr, nullptr));
@@ -108,9 +109,10 @@ JobProcess StartProcessInJob(const std::wstring& application,
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  const DWORD flags = CREATE_SUSPENDED | (window == ProcessWindow::kNone ? CREATE_NO_WINDOW : 0);
+  const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT |
+                      (window == ProcessWindow::kNone ? CREATE_NO_WINDOW : 0);
   if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, flags,
-                        nullptr, current_folder.c_str(), &startup, &info)) {
+                        environment.data(), current_folder.c_str(), &startup, &info)) {
     ThrowLastError(messages.process_not_started);
   }
   UniqueHandle process(info.hProcess);

@@ -77,13 +77,15 @@ class JobProcess {
   UniqueHandle thread_;
 };
 
-// Starts `application` with the writable `command_line` in `current_folder`, with the caller's
-// environment, no inherited handles and a zeroed start-up record; suspended, then in its job,
-// then resumed. A process that cannot be put into the job or resumed is aborted before the
-// Failure leaves. Throws Failure with the Windows error and the matching message.
+// Starts `application` with the writable `command_line` in `current_folder`, with the UTF-16
+// `environment` block (nothing of the caller's), no inherited handles and a zeroed start-up
+// record; suspended, then in its job, then resumed. A process that cannot be put into the job or
+// resumed is aborted before the Failure leaves. Throws Failure with the Windows error and the
+// matching message.
 JobProcess StartProcessInJob(const std::wstring& application,
                              std::wstring command_line,
                              const std::wstring& current_folder,
+                             std::wstring environment,
                              ProcessWindow window,
                              const JobProcessMessages& messages);
 
