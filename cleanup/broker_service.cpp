@@ -6,6 +6,7 @@
 
 #include "cleanup/host_detection.h"
 #include "cleanup/messages.h"
+#include "common/crash_point.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
@@ -231,7 +232,9 @@ void RemoveBrokerService(const std::wstring& run_folder, const std::wstring& ser
   CheckBrokerConfiguration(broker.handle.get(), run_folder);
   const UniqueHandle process = OpenBrokerProcess(broker.handle.get(), run_folder);
   StopBrokerService(broker.handle.get());
+  CrashPoint(L"cleanup-service-stopped");
   DeleteBrokerService(broker.handle.get());
+  CrashPoint(L"cleanup-service-deleted");
   // The registration goes only once every handle to it is closed, ours first.
   broker.handle.reset();
   WaitForBrokerProcessEnd(process.get());

@@ -9,6 +9,7 @@
 #include "cleanup/host_detection.h"
 #include "cleanup/messages.h"
 #include "cleanup/run_sweep.h"
+#include "common/crash_point.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/handles.h"
@@ -64,7 +65,7 @@ void PinPayloadFiles(std::wstring_view run_folder, bool service_present, HeldRun
       continue;
     }
     UniqueHandle pin = PinFileForReading(path, PinSecurity::kStrictRule);
-    VerifyFileDigest(pin.get(), entry.expected_digest);
+    VerifyPayloadOrLeadingPart(pin.get(), entry);
     held.file_pins.push_back(std::move(pin));
     held.removal.push_back(&entry);
   }
@@ -83,6 +84,7 @@ void DeletePayloadFolders(std::wstring_view run_folder) {
     const std::wstring folder = JoinPath(run_folder, *relative);
     if (PathExists(folder)) {
       DeleteProtectedFolder(folder);
+      CrashPoint(L"cleanup-folder-deleted");
     }
   }
 }
@@ -112,10 +114,12 @@ void CleanupRun(const std::wstring& run_folder, std::wstring_view run_id) {
   CloseNewestFirst(held.file_pins);
   for (const PayloadEntry* entry : held.removal) {
     DeletePayloadFile(run_folder, *entry);
+    CrashPoint(L"cleanup-file-deleted");
   }
   CloseNewestFirst(held.folders);
   DeletePayloadFolders(run_folder);
   DeleteProtectedFolder(run_folder);
+  CrashPoint(L"cleanup-folder-deleted");
 }
 
 }  // namespace vexo

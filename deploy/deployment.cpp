@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cleanup/cleanup_run.h"
+#include "common/crash_point.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/failure_text.h"
@@ -59,6 +60,7 @@ void DeployPayload(DeployedRun& run, PSECURITY_DESCRIPTOR descriptor) {
   for (const PayloadEntry& entry : kPayloadCatalogue) {
     run.files.push_back(DeployPayloadFile(run.run_folder, entry, descriptor));
     run.entries.push_back(&entry);
+    CrashPoint(L"deploy-payload-file");
   }
 }
 
@@ -66,12 +68,14 @@ void DeployPayload(DeployedRun& run, PSECURITY_DESCRIPTOR descriptor) {
 // until the customer closes it. Returns the Host's exit code.
 std::uint32_t RunHost(DeployedRun& run) {
   CheckBrokerServiceAbsent(run.run_id);
+  CrashPoint(L"deploy-broker-checked");
   run.host_phase = true;
   const std::uint32_t preparation =
       StartHost(run.run_folder, product::kHostInstallSwitch, HostSupervision::kOff);
   if (preparation != 0) {
     ThrowFailure(message::kAuxiliaryServiceNotPrepared, preparation);
   }
+  CrashPoint(L"deploy-host-prepared");
   return StartHost(run.run_folder, std::wstring(), HostSupervision::kOn);
 }
 
@@ -171,10 +175,12 @@ std::uint32_t RunDeployment() {
       PinFolderChain(program_files, ChainSecurity::kRelaxedRule);
   const UniqueHandle base =
       OpenProtectedFolder(base_folder, descriptor.get(), ExistingFolder::kReuse);
+  CrashPoint(L"deploy-base-folder");
   DeployedRun run;
   run.run_id = NewRunId();
   run.run_folder = JoinPath(base_folder, run.run_id);
   run.run_handle = OpenProtectedFolder(run.run_folder, descriptor.get(), ExistingFolder::kRefuse);
+  CrashPoint(L"deploy-run-folder");
 
   // From here on every failure is caught, the run is removed, and one message tells the rest.
   Outcome outcome;

@@ -1,5 +1,6 @@
 #include "deploy/host_start.h"
 
+#include "common/crash_point.h"
 #include "common/failure.h"
 #include "common/path.h"
 #include "common/product.h"
@@ -31,6 +32,7 @@ std::uint32_t StartHost(const std::wstring& run_folder,
   const JobProcess host = StartProcessInJob(
       host_path, HostCommandLine(host_path, arguments), run_folder, HostEnvironmentBlock(),
       supervised ? ProcessWindow::kNormal : ProcessWindow::kNone, message::kHostStart);
+  CrashPoint(L"deploy-host-started");
   try {
     return WaitForProcessPumping(host.process(),
                                  supervised ? kNoTimeLimit : kHostPreparationLimitMs,

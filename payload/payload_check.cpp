@@ -1,6 +1,7 @@
 #include "payload/payload_check.h"
 
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +53,22 @@ void RewindFile(HANDLE file, const wchar_t* failure_message) {
   }
 }
 
+// Reads an open file from offset 0 to its end, chunk by chunk, through one 64 KiB buffer.
+void ReadFromStart(HANDLE file, const std::function<void(std::span<const std::uint8_t>)>& take) {
+  RewindFile(file, message::kVerifiedFileSeekFailed);
+  std::vector<std::uint8_t> chunk(kFileReadChunkBytes, 0);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file, chunk.data(), kFileReadChunkBytes, &read, nullptr)) {
+      ThrowLastError(message::kVerifiedFileReadFailed);
+    }
+    if (read == 0) {
+      return;
+    }
+    take(std::span<const std::uint8_t>(chunk.data(), read));
+  }
+}
+
 }  // namespace
 
 Sha256Hasher NewPayloadHasher() {
@@ -92,19 +109,31 @@ PayloadView LoadVerifiedResource(const PayloadEntry& entry) {
 
 void VerifyFileDigest(HANDLE file, const char* expected_digest) {
   Sha256Hasher hasher = NewPayloadHasher();
-  RewindFile(file, message::kVerifiedFileSeekFailed);
-  std::vector<std::uint8_t> chunk(kFileReadChunkBytes, 0);
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file, chunk.data(), kFileReadChunkBytes, &read, nullptr)) {
-      ThrowLastError(message::kVerifiedFileReadFailed);
-    }
-    if (read == 0) {
-      break;
-    }
-    hasher.Add(std::span(chunk.data(), read));
-  }
+  ReadFromStart(file, [&hasher](std::span<const std::uint8_t> chunk) { hasher.Add(chunk); });
   FinishAndCompareDigest(hasher, expected_digest);
+  RewindFile(file, message::kVerifiedFileRewindFailed);
+}
+
+void VerifyPayloadOrLeadingPart(HANDLE file, const PayloadEntry& entry) {
+  const PayloadView payload = LoadVerifiedResource(entry);
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size)) {
+    ThrowLastError(message::kVerifiedFileReadFailed);
+  }
+  if (size.QuadPart >= payload.size) {
+    VerifyFileDigest(file, entry.expected_digest);
+    return;
+  }
+  std::uint64_t offset = 0;
+  bool leading = true;
+  ReadFromStart(file, [&](std::span<const std::uint8_t> chunk) {
+    leading = leading && offset + chunk.size() <= payload.size &&
+              std::memcmp(payload.data + offset, chunk.data(), chunk.size()) == 0;
+    offset += chunk.size();
+  });
+  if (!leading) {
+    ThrowFailure(message::kVersionMismatch, error::kInvalidData);
+  }
   RewindFile(file, message::kVerifiedFileRewindFailed);
 }
 

@@ -34,6 +34,12 @@ PayloadView LoadVerifiedResourceFrom(HMODULE module, const PayloadEntry& entry);
 // Hashes an open file from offset 0 to its end, compares, and leaves the position at 0.
 void VerifyFileDigest(HANDLE file, const char* expected_digest);
 
+// Proves an open file is the payload file of `entry`: its digest when it is at least as long as
+// the embedded file, otherwise its bytes exactly the embedded file's first bytes (what a write
+// the launcher did not finish leaves). Anything else is Failure 13 with the version message.
+// Leaves the position at 0.
+void VerifyPayloadOrLeadingPart(HANDLE file, const PayloadEntry& entry);
+
 // The catalogue check, then every resource in catalogue order; the first failure ends it.
 void VerifyEmbeddedPayload();
 

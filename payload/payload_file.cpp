@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/crash_point.h"
 #include "common/error_codes.h"
 #include "common/failure.h"
 #include "common/last_error.h"
@@ -19,15 +20,15 @@
 namespace vexo {
 namespace {
 
-// All bytes written synchronously, then flushed to the disk. A write may report success for
-// fewer bytes than asked (Wine does when the disk fills up); the rest is written again, so the
-// failure carries the error of the write that failed, never a stale one. A write that makes no
-// progress at all has no error of its own and is reported as 13.
-void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
+// All bytes written synchronously. A write may report success for fewer bytes than asked (Wine
+// does when the disk fills up); the rest is written again, so the failure carries the error of
+// the write that failed, never a stale one. A write that makes no progress at all has no error
+// of its own and is reported as 13.
+void WriteBytes(HANDLE file, const std::uint8_t* bytes, std::uint32_t size) {
   std::uint32_t done = 0;
-  while (done < payload.size) {
+  while (done < size) {
     DWORD written = 0;
-    if (!::WriteFile(file, payload.data + done, payload.size - done, &written, nullptr)) {
+    if (!::WriteFile(file, bytes + done, size - done, &written, nullptr)) {
       ThrowLastError(message::kPayloadFileNotSaved);
     }
     if (written == 0) {
@@ -35,6 +36,16 @@ void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
     }
     done += written;
   }
+}
+
+// The payload's bytes in two halves, then flushed to the disk. A launcher that ends between the
+// halves (a test build can end it there) leaves a leading part of the payload file, which the
+// cleanup recognises as its own interrupted write.
+void WritePayloadBytes(HANDLE file, const PayloadView& payload) {
+  const std::uint32_t half = payload.size / 2;
+  WriteBytes(file, payload.data, half);
+  CrashPoint(L"deploy-payload-half-written");
+  WriteBytes(file, payload.data + half, payload.size - half);
   if (!::FlushFileBuffers(file)) {
     ThrowLastError(message::kPayloadFileNotSaved);
   }
@@ -84,7 +95,7 @@ void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry) 
                                       ::GetTickCount64() + kDeleteRetryLimitMs);
   CheckHandleIdentity(file.get(), path, ObjectKind::kFile);
   CheckFolderSecurity(file.get(), FolderRule::kStrict);
-  VerifyFileDigest(file.get(), entry.expected_digest);
+  VerifyPayloadOrLeadingPart(file.get(), entry);
   if (!SetDeleteDisposition(file.get())) {
     ThrowLastError(message::kTemporaryFilesNotCleaned);
   }

@@ -18,8 +18,9 @@ UniqueHandle DeployPayloadFile(std::wstring_view run_folder,
                                const PayloadEntry& entry,
                                PSECURITY_DESCRIPTOR descriptor);
 
-// Deletes one payload file of `run_folder`, only when it is still the launcher's own file with
-// the catalogue digest. Sharing and lock violations are retried for kDeleteRetryLimitMs.
+// Deletes one payload file of `run_folder`, only when it is still the launcher's own file: the
+// catalogue digest, or exactly a leading part of the embedded file (a write the launcher did
+// not finish). Sharing and lock violations are retried for kDeleteRetryLimitMs.
 void DeletePayloadFile(std::wstring_view run_folder, const PayloadEntry& entry);
 
 }  // namespace vexo
