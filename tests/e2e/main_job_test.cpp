@@ -17,6 +17,7 @@
 
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "cleanup/messages.h"
 #include "common/hex.h"
@@ -55,9 +56,21 @@ std::vector<std::wstring> RunFolders() {
   return names;
 }
 
+// Files held open by another program (a scanner) for a while, let go at the end of a row at the
+// latest.
+std::vector<std::jthread> g_holders;
+
+BOOL HoldAsAScannerWould(const std::wstring& path, DWORD milliseconds) {
+  auto file = std::make_shared<UniqueHandle>(
+      ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  g_holders.emplace_back([file, milliseconds] { ::Sleep(milliseconds); });
+  return file->valid();
+}
+
 // What rows leave in the base folder, the broker services of its run folders included; the
 // fixture's link goes back to its folder, since no Windows call removes a Unix link.
 void ClearBaseFolder() {
+  g_holders.clear();
   for (const std::wstring& name : FolderEntries(GetBaseFolder())) {
     ForceRemoveService(BrokerServiceName(name));
     const DWORD fonts = ::GetFileAttributesW(JoinPath(Base(name), L"assets\\fonts").c_str());
@@ -70,28 +83,36 @@ void ClearBaseFolder() {
   }
 }
 
-std::string Sha256Of(const std::wstring& path) {
+// A file's bytes; a folder or a missing file does not open: none.
+std::vector<std::uint8_t> Bytes(const std::wstring& path) {
   const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
-  // A folder or a missing file does not open: no bytes.
   std::vector<std::uint8_t> bytes(::GetFileSize(file.get(), nullptr) + 1);
   DWORD read = 0;
   ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   bytes.resize(read);
-  return ToLowerHex(Sha256Bytes(bytes, [](Sha256Step) { ThrowSupportError("SHA-256", 0); }));
+  return bytes;
 }
 
-// Every entry below a run folder with its attributes and SHA-256 (links listed, never entered),
-// then the run's broker service: "no service" alone once the run is gone.
-std::string Snapshot(const std::wstring& run) {
+std::string Sha256Of(const std::wstring& path) {
+  return ToLowerHex(Sha256Bytes(Bytes(path), [](Sha256Step) { ThrowSupportError("SHA-256", 0); }));
+}
+
+// Every entry below a run folder (or any folder, but `skip`) with its attributes and SHA-256
+// (links listed, never entered), then the run's broker service: "no service" alone once the run
+// is gone.
+std::string Snapshot(const std::wstring& run, const std::wstring& skip = L"") {
   std::string listing;
   const std::function<void(const std::wstring&)> list = [&](const std::wstring& folder) {
     for (const std::wstring& name : FolderEntries(folder)) {
       const std::wstring path = JoinPath(folder, name);
       const DWORD attributes = ::GetFileAttributesW(path.c_str());
-      listing += ToUtf8(path) + " " + std::to_string(attributes) + " " + Sha256Of(path) + "\n";
+      listing += path == skip ? ""
+                              : ToUtf8(path) + " " + std::to_string(attributes) + " " +
+                                    Sha256Of(path) + "\n";
       if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-          FILE_ATTRIBUTE_DIRECTORY) {
+              FILE_ATTRIBUTE_DIRECTORY &&
+          path != skip) {
         list(path);
       }
     }
@@ -103,9 +124,9 @@ std::string Snapshot(const std::wstring& run) {
 // Changes a run folder as `ops` say, one operation per "|", paths relative to the run folder
 // ("..\x" lies in the base folder): file, hidden or folder P (made new); write P (its first
 // byte); fill P N (P made new, filling the disk until N bytes are free); copy, move or hardlink
-// P Q (Q the new name); delete P; sddl P SDDL (recorded as P's descriptor); register P (a broker
-// service of the run's name, binary path P); repath P (the broker service's binary path);
-// unregister (the broker service).
+// P Q (Q the new name); delete P; hold P MS (P held open with delete sharing for MS
+// milliseconds); sddl P SDDL (recorded as P's descriptor); register P (a broker service of
+// the run's name, binary path P); repath P (the broker service's binary path).
 void Change(const std::wstring& run, const std::wstring& ops) {
   std::wistringstream all(ops);
   const std::wstring service = BrokerServiceName(FileName(run));
@@ -128,15 +149,15 @@ void Change(const std::wstring& run, const std::wstring& ops) {
         ::OpenServiceW(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG));
     DWORD written = 0;
     const BOOL done =
-        file                    ? ::WriteFile(file.get(), std::string(sizes.at(verb), 'X').data(),
-                                              static_cast<DWORD>(sizes.at(verb)), &written, nullptr)
-        : verb == L"folder"     ? ::CreateDirectoryW(a.c_str(), nullptr)
-        : verb == L"copy"       ? ::CopyFileW(a.c_str(), b.c_str(), TRUE)
-        : verb == L"move"       ? ::MoveFileW(a.c_str(), b.c_str())
-        : verb == L"hardlink"   ? ::CreateHardLinkW(b.c_str(), a.c_str(), nullptr)
-        : verb == L"delete"     ? ::DeleteFileW(a.c_str())
-        : verb == L"sddl"       ? (RecordSecurity(a, q.c_str()), TRUE)
-        : verb == L"unregister" ? (ForceRemoveService(service), TRUE)
+        file                  ? ::WriteFile(file.get(), std::string(sizes.at(verb), 'X').data(),
+                                            static_cast<DWORD>(sizes.at(verb)), &written, nullptr)
+        : verb == L"folder"   ? ::CreateDirectoryW(a.c_str(), nullptr)
+        : verb == L"copy"     ? ::CopyFileW(a.c_str(), b.c_str(), TRUE)
+        : verb == L"move"     ? ::MoveFileW(a.c_str(), b.c_str())
+        : verb == L"hardlink" ? ::CreateHardLinkW(b.c_str(), a.c_str(), nullptr)
+        : verb == L"delete"   ? ::DeleteFileW(a.c_str())
+        : verb == L"hold"     ? HoldAsAScannerWould(a, _wtoi(q.c_str()))
+        : verb == L"sddl"     ? (RecordSecurity(a, q.c_str()), TRUE)
         : verb == L"register"
             ? ::CloseServiceHandle(::CreateServiceW(
                   manager.get(), service.c_str(), nullptr, SERVICE_QUERY_STATUS,
@@ -194,15 +215,32 @@ class MainJobTest : public testing::Test {
         });
   }
 
+  // --cleanup-elevated of `run`, which must end with `code`: the success box for 0, otherwise
+  // the failure box with `sentence`.
+  void CleanUp(const std::wstring& run, std::uint32_t code, const wchar_t* sentence) {
+    const ScriptedRun done =
+        Run({L"--cleanup-elevated", FileName(run)},
+            code == 0 ? BoxScript().ExpectOk(BoxIcon::kInformation, message::kCleanupDone)
+                      : BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(sentence, code)),
+            0);
+    EXPECT_TRUE(BoxesAsScripted(done));
+    EXPECT_EQ(done.result.exit_code, code);
+  }
+
   ScratchFolder store_{L"store"};
   LauncherCopy launcher_{L"main-job"};
   std::wstring run_;  // the run folder of the last Host window
 };
 
-// Each row changes a run left behind (Change) and cleans it up. A refused cleanup leaves every
-// byte of the run folder and its service as they were; nothing unknown is ever deleted. Beside
-// each run lies another run folder, holding an unknown file, which no cleanup touches.
+// Each row makes a run left behind and cleans it up. A run is left behind by a launcher ended
+// while its Host window is up, then changed (Change); or by a launcher that ends at one of its
+// crash points ("crash POINT[@PASS]", the test build's points end it as a kill would, leaving a
+// marker), whose run folder's name is the run id to clean up. A refused cleanup leaves every
+// byte of the run folder and its service as they were; nothing outside the run is ever touched
+// (beside each run lies another run folder, holding an unknown file). A removed run is not found
+// by a second cleanup, and after a crash a normal start works again.
 TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
+  constexpr std::uint32_t kNoRun = 0xFFFFFFFF;
   const wchar_t* unknown = message::kUnknownFilesKept;
   const wchar_t* linked = message::kLinkedOrChangedPath;
   const struct {
@@ -229,34 +267,64 @@ TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
       {L"sddl assets O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", 5,
        message::kFolderSecurityUnsafe},
       {L"repath C:\\Host.exe", 5, message::kBrokerDiffers},
-      {L"unregister|delete Vexo-Host.exe|delete assets\\ppcappicon.ico", 0, message::kCleanupDone},
       {L"delete OPENSSL_LICENSE.txt", 2, message::kFileNotPinned},
+      // A scanner holds a font open with delete sharing for 4.5 seconds, past the removal of the
+      // font's folder: the font stays until it lets go (Wine knows no POSIX delete), and the
+      // folder's deletion waits for it.
+      {L"hold assets\\fonts\\OFL.txt 4500", 0, nullptr},
+      // One row per crash point of the main job (docs/main-job-under-wine.md), the broker
+      // service running from the preparation run on. Ended halfway through writing the Host, the
+      // launcher leaves a leading part of it, which is its own.
+      {L"crash deploy-base-folder", kNoRun, nullptr},
+      {L"crash deploy-run-folder", 0, nullptr},
+      {L"crash deploy-payload-half-written@1", 0, nullptr},
+      {L"crash deploy-payload-file@1", 0, nullptr},
+      {L"crash deploy-payload-file@8", 0, nullptr},
+      {L"crash deploy-broker-checked", 0, nullptr},
+      {L"crash deploy-host-prepared", 0, nullptr},
+      {L"crash deploy-host-started@2", 0, nullptr},
+      {L"crash cleanup-service-stopped", 0, nullptr},
+      {L"crash cleanup-service-deleted", 0, nullptr},
+      {L"crash cleanup-file-deleted@1", 0, nullptr},
+      {L"crash cleanup-file-deleted@8", 0, nullptr},
+      {L"crash cleanup-folder-deleted@1", 0, nullptr},
+      {L"crash cleanup-folder-deleted@2", 0, nullptr},
+      {L"crash cleanup-folder-deleted@3", ERROR_FILE_NOT_FOUND, message::kProtectedFolderNotOpened},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.ops));
-    EXPECT_TRUE(BoxesAsScripted(Run({}, {}, std::nullopt)));
-    const std::wstring run = run_;
+    const std::wstring ops = c.ops;
+    SCOPED_TRACE(ToUtf8(ops));
+    const bool crash = ops.starts_with(L"crash ");
+    if (crash) {
+      const std::wstring marker = store_.Join(ops.substr(6));
+      ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_POINT", ops.substr(6).c_str());
+      ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_MARKER", marker.c_str());
+      const HostKnobs knobs(L"start-service");
+      EXPECT_TRUE(BoxesAsScripted(Run({}, {}, 0)));
+      ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_POINT", nullptr);
+      const std::vector<std::uint8_t> reached = Bytes(marker);
+      EXPECT_EQ(std::wstring(reached.begin(), reached.end()), ops.substr(6, ops.find(L'@') - 6));
+    } else {
+      EXPECT_TRUE(BoxesAsScripted(Run({}, {}, std::nullopt)));
+    }
+    const std::vector<std::wstring> runs = RunFolders();
+    const std::wstring run = run_.empty() && !runs.empty() ? Base(runs[0]) : run_;
     const std::wstring other = Base(NewRunId());
     Change(other, L"folder .|file notes.txt");
-    Change(run, c.ops);
-    const std::string before = Snapshot(run);
-    const std::string other_before = Snapshot(other);
-    const std::vector<std::wstring> cleanup = {L"--cleanup-elevated", FileName(run)};
-    const ScriptedRun done =
-        Run(cleanup,
-            c.code == 0 ? BoxScript().ExpectOk(BoxIcon::kInformation, c.message)
-                        : BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(c.message, c.code)),
-            0);
-    EXPECT_TRUE(BoxesAsScripted(done));
-    EXPECT_EQ(done.result.exit_code, c.code);
-    EXPECT_EQ(Snapshot(run), c.code == 0 ? "no service" : before);
-    EXPECT_EQ(Snapshot(other), other_before);
-    if (c.code == 0) {  // once more: the run folder is not found
-      EXPECT_TRUE(BoxesAsScripted(
-          Run(cleanup,
-              BoxScript().ExpectOk(BoxIcon::kError,
-                                   FailureBoxText(message::kProtectedFolderNotOpened, 2)),
-              0)));
+    ASSERT_EQ(run.empty(), c.code == kNoRun);
+    if (!run.empty()) {
+      Change(run, crash ? L"" : ops);
+      const std::string before = Snapshot(run);
+      const std::string outside = Snapshot(GetBaseFolder(), run);
+      CleanUp(run, c.code, c.message);
+      EXPECT_EQ(Snapshot(run), c.code == 0 ? "no service" : before);
+      EXPECT_EQ(Snapshot(GetBaseFolder(), run), outside);
+      if (c.code == 0) {
+        CleanUp(run, ERROR_FILE_NOT_FOUND, message::kProtectedFolderNotOpened);
+      }
+    }
+    if (crash) {  // and a normal start works again
+      EXPECT_TRUE(BoxesAsScripted(Run({}, {}, 0)));
     }
     ClearBaseFolder();
   }
@@ -382,13 +450,25 @@ TEST_F(MainJobTest, WhatAppearsInANewRunFolderIsNeverTakenOver) {
 }
 
 // The launcher's Host ends with 5 while the run's Host, started again by the customer under
-// another letter case, still runs: the removal stops with 170, the result stays 5, and the
-// closing message names what is left and the quoted command. While the Host runs, its payload
-// files can be read but not written or deleted. Run as printed once that Host is closed, the
-// command removes the rest, though a Host of another folder runs, which a normal start meets.
+// another letter case, still runs: the removal stops with 170, the result stays 5, and
+// the closing message names what is left and the quoted command. The Host gets the environment
+// the launcher builds, not the launcher's own: a folder the customer put first on PATH is not
+// in it. While the Host runs, its payload files can be read but not written or deleted. Run as
+// printed once that Host is closed, the command removes the rest, though a Host of another
+// folder runs, which a normal start meets.
 TEST_F(MainJobTest, FailedRemovalNamesTheCommandThatFinishesIt) {
+  const std::wstring report = store_.Join(L"host-report.txt");
+  const HostKnobs knobs(L"report=" + report);
+  const std::wstring customer_folder = store_.Join(L"customer-programs");
+  // The launcher's PATH as a customer may set it, which later tests keep.
+  ::SetEnvironmentVariableW(L"PATH", (customer_folder + L";C:\\windows\\system32").c_str());
   std::optional<RunningProgram> run_host;
   const ScriptedRun run = Run({}, {}, 5, [&](const std::wstring& folder, BoxScript& boxes) {
+    const std::vector<std::uint8_t> bytes = Bytes(report);
+    const std::wstring environment(reinterpret_cast<const wchar_t*>(bytes.data()),
+                                   bytes.size() / sizeof(wchar_t));
+    EXPECT_NE(environment.find(L"\nPATH="), std::wstring::npos);
+    EXPECT_EQ(environment.find(customer_folder), std::wstring::npos);
     const PayloadEntry& font = kPayloadCatalogue[5];
     const std::wstring font_path = JoinPath(folder, font.relative_path);
     EXPECT_EQ(Sha256Of(font_path), font.expected_digest);

@@ -1,5 +1,7 @@
 #include "tests/support/wine_driver.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 
 namespace vexo::test {
@@ -166,18 +168,41 @@ RunningProgram StartProgram(const ProgramStart& start) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
+  UniqueLocalMemory descriptor;
+  if (start.process_sddl != nullptr &&
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(start.process_sddl, SDDL_REVISION_1,
+                                                              descriptor.put(), nullptr)) {
+    ThrowSupportError("SDDL " + ToUtf8(start.process_sddl), ::GetLastError());
+  }
+  SECURITY_ATTRIBUTES process{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   const BOOL started =
       start.token == TokenKind::kLimited
           ? ::CreateProcessAsUserW(OpenLimitedToken().get(), start.program.c_str(), line.data(),
-                                   nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                   &process, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
                                    directory, &startup, &info)
-          : ::CreateProcessW(start.program.c_str(), line.data(), nullptr, nullptr, FALSE,
+          : ::CreateProcessW(start.program.c_str(), line.data(), &process, nullptr, FALSE,
                              CREATE_UNICODE_ENVIRONMENT, nullptr, directory, &startup, &info);
   if (!started) {
     ThrowSupportError("cannot start " + ToUtf8(start.program), ::GetLastError());
   }
   const UniqueHandle thread(info.hThread);
   return RunningProgram(UniqueHandle(info.hProcess), info.dwProcessId);
+}
+
+std::wstring OtherSpellingOf(const std::wstring& path) {
+#if defined(VEXO_WINDOWS_RUNNER)
+  std::wstring short_path(MAX_PATH, L'\0');
+  short_path.resize(::GetShortPathNameW(path.c_str(), short_path.data(), MAX_PATH));
+  return short_path;
+#else
+  // A file of drive C: by its Unix path: the prefix's drive_c folder, not the drive's link
+  // (which Wine maps back to C:).
+  std::wstring prefix(MAX_PATH, L'\0');
+  prefix.resize(::GetEnvironmentVariableW(L"WINEPREFIX", prefix.data(), MAX_PATH));
+  std::wstring z = L"Z:" + prefix + L"\\drive_c" + path.substr(2);
+  std::replace(z.begin(), z.end(), L'/', L'\\');
+  return z;
+#endif
 }
 
 std::wstring CurrentProgramFolder() {

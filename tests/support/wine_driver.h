@@ -46,7 +46,8 @@ struct ProgramStart {
   std::wstring program;  // full path of the executable
   std::vector<std::wstring> arguments{};
   TokenKind token = TokenKind::kFull;
-  std::wstring working_directory{};  // empty: the test process's current folder
+  std::wstring working_directory{};       // empty: the test process's current folder
+  const wchar_t* process_sddl = nullptr;  // the process's security descriptor; null: the default
 };
 
 struct ProgramResult {
@@ -76,6 +77,19 @@ class RunningProgram {
 // Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
 RunningProgram StartProgram(const ProgramStart& start);
 std::wstring CurrentProgramFolder();
+
+// Whether the tests run natively on a Windows runner, where a row that shows Wine's side of a
+// gap expects Windows' side (docs/wine-gaps.md).
+#if defined(VEXO_WINDOWS_RUNNER)
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
+// The file at `path` by another spelling of its path, which a process started by it keeps as its
+// image path: on Windows its 8.3 short path; under Wine, which resolves short paths, its Unix
+// path on drive Z:.
+std::wstring OtherSpellingOf(const std::wstring& path);
 
 // ---- Message boxes --------------------------------------------------------------------------
 
