@@ -32,6 +32,10 @@ bool RestrictLibrarySearchToSystemFolder() noexcept;
 // folder or PATH. Invalid when it cannot be loaded from there.
 UniqueModule LoadSystemLibrary(const wchar_t* file_name) noexcept;
 
+// Keeps a loaded module in the process until the process ends, whatever FreeLibrary calls
+// follow; false when the system refused.
+bool PinModuleForProcessLife(HMODULE module) noexcept;
+
 // One export of a system library, and how its address goes into a record of typed pointers.
 template <typename Functions>
 struct SystemExport {

@@ -65,13 +65,16 @@ constexpr SystemExport<WinHttpFunctions> kWinHttpExports[] = {
     ExportInto<&WinHttpFunctions::set_status_callback>("WinHttpSetStatusCallback"),
 };
 
-// Loaded once and kept for the rest of the process: WinHTTP's own threads may still be
-// finishing an abandoned request inside winhttp.dll after a call has returned. Null when
-// winhttp.dll or one of the exports is missing from the system folder.
+// Loaded once and pinned for the rest of the process: WinHTTP's own threads may still be
+// finishing an abandoned request inside winhttp.dll after a call has returned, even while the
+// process runs its exit, so no FreeLibrary (not even the one of this static's holder at exit)
+// may unload it. Null when winhttp.dll or one of the exports is missing from the system folder,
+// or the module could not be pinned.
 const WinHttpFunctions* LoadedWinHttp() noexcept {
   static const std::optional<SystemFunctions<WinHttpFunctions>> loaded =
       LoadSystemFunctions<WinHttpFunctions>(kWinHttpLibrary, kWinHttpExports);
-  return loaded ? &loaded->functions : nullptr;
+  static const bool pinned = loaded && PinModuleForProcessLife(loaded->module.get());
+  return pinned ? &loaded->functions : nullptr;
 }
 
 const WinHttpFunctions& WinHttp() {
