@@ -12,6 +12,9 @@ namespace {
 
 constexpr wchar_t kCrashPointVariable[] = L"VEXO_TEST_CRASH_POINT";
 constexpr wchar_t kCrashMarkerVariable[] = L"VEXO_TEST_CRASH_MARKER";
+constexpr wchar_t kCrashPauseVariable[] = L"VEXO_TEST_CRASH_PAUSE";
+constexpr DWORD kPausePollMs = 20;
+constexpr ULONGLONG kPauseLimitMs = 120000;
 constexpr wchar_t kPassSeparator = L'@';
 constexpr DWORD kVariableCapacity = 1024;
 
@@ -38,9 +41,8 @@ ArmedPoint ReadArmedPoint() {
   return armed;
 }
 
-// The marker is written through and closed before the process ends.
-void WriteMarker(std::wstring_view name) {
-  const std::wstring marker = ReadVariable(kCrashMarkerVariable);
+// The marker is written through and closed before the process ends or pauses.
+void WriteMarker(const std::wstring& marker, std::wstring_view name) {
   if (marker.empty()) {
     return;
   }
@@ -55,6 +57,18 @@ void WriteMarker(std::wstring_view name) {
   ::FlushFileBuffers(file.get());
 }
 
+// True once the test has deleted the marker of a pause, false when it did not in time.
+bool PausedUntilMarkerDeleted(const std::wstring& marker) {
+  const ULONGLONG end = ::GetTickCount64() + kPauseLimitMs;
+  while (::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (::GetTickCount64() >= end) {
+      return false;
+    }
+    ::Sleep(kPausePollMs);
+  }
+  return true;
+}
+
 }  // namespace
 
 void CrashPoint(std::wstring_view name) {
@@ -63,7 +77,12 @@ void CrashPoint(std::wstring_view name) {
   if (armed.name.empty() || name != armed.name || ++passes != armed.pass) {
     return;
   }
-  WriteMarker(name);
+  const std::wstring marker = ReadVariable(kCrashMarkerVariable);
+  WriteMarker(marker, name);
+  if (!ReadVariable(kCrashPauseVariable).empty() && !marker.empty() &&
+      PausedUntilMarkerDeleted(marker)) {
+    return;
+  }
   ::TerminateProcess(::GetCurrentProcess(), kCrashPointExitCode);
 }
 

@@ -7,6 +7,9 @@
 //   VEXO_TEST_CRASH_POINT   the point's name, or "name@N" for its N-th pass (1 when omitted)
 //   VEXO_TEST_CRASH_MARKER  a file that the point creates, holding its name, before the process
 //                           ends, so the test knows the process ended there and not elsewhere
+//   VEXO_TEST_CRASH_PAUSE   when not empty, the point pauses instead: it writes the marker and
+//                           goes on once the test has deleted it, so that the test can change
+//                           the world at that very point (at most two minutes, then it ends)
 // The process then ends with kCrashPointExitCode, without unwinding: no destructor, handle
 // holder or catch block runs, exactly as when the process is killed from outside.
 #pragma once
