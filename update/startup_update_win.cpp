@@ -1,6 +1,8 @@
 // The startup check: asks the update server for a newer program of this role, verifies and
 // stages it beside the program, and hands over to an update worker started from a copy of
-// this program, which replaces the program file once this process has ended.
+// this program, which replaces the program file once this process has ended. The staging
+// folders of earlier updates are its only memory: finished ones are swept, and a release that
+// already failed here is not tried again (update/staging_sweep_win.h).
 //
 // An elevated process never updates: the staging folder is writable by the user, and a
 // program of the user could swap the staged copy (or put a DLL beside it) between the check
@@ -12,8 +14,10 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/crash_point.h"
 #include "common/handles.h"
 #include "common/hex.h"
 #include "common/path.h"
@@ -23,6 +27,7 @@
 #include "update/manifest_verify_win.h"
 #include "update/plan.h"
 #include "update/role.h"
+#include "update/staging_sweep_win.h"
 #include "update/update_entry.h"
 #include "update/update_error.h"
 #include "update/update_files_win.h"
@@ -129,12 +134,39 @@ std::wstring StageFiles(const std::wstring& staging_folder,
                         const std::vector<std::uint8_t>& program,
                         const UpdatePlan& plan) {
   WriteNewFile(JoinPath(staging_folder, kNewProgramFileName), program);
+  CrashPoint(L"stage-new");
   const std::wstring worker_path = JoinPath(staging_folder, FileName(program_path));
   RequireUpdate(::CopyFileW(program_path.c_str(), worker_path.c_str(), TRUE) != FALSE);
   RequireUpdate(FileSha256Hex(worker_path) == plan.old_hash);
+  CrashPoint(L"stage-worker-copy");
   WriteNewFile(JoinPath(staging_folder, kPlanFileName), UpdatePlanText(plan));
+  CrashPoint(L"stage-plan");
   return worker_path;
 }
+
+// A staging folder this check made: removed again, when it is idle and holds only what the
+// launcher writes, unless a worker was started from it.
+class NewStagingFolder {
+ public:
+  NewStagingFolder(std::wstring path, std::wstring program_name)
+      : path_(std::move(path)), program_name_(std::move(program_name)) {
+    CreateStagingFolder(path_);
+    CrashPoint(L"stage-folder");
+  }
+  NewStagingFolder(const NewStagingFolder&) = delete;
+  NewStagingFolder& operator=(const NewStagingFolder&) = delete;
+  ~NewStagingFolder() {
+    if (!handed_over_) {
+      RemoveStagingFolder(path_, program_name_);
+    }
+  }
+  void HandOver() noexcept { handed_over_ = true; }
+
+ private:
+  std::wstring path_;
+  std::wstring program_name_;
+  bool handed_over_ = false;
+};
 
 bool CheckStageAndHandOver(const UpdateFetch& fetch,
                            std::string_view role,
@@ -146,17 +178,24 @@ bool CheckStageAndHandOver(const UpdateFetch& fetch,
   if (!saved_arguments) {
     return false;
   }
+  const std::wstring program_folder = ParentPath(program_path);
+  SweepFinishedStagingFolders(program_folder, FileName(program_path));
   const ZeroedText header(header_provider);
   const std::string manifest_text = BytesAsText(
       fetch(std::string(kManifestRequestPrefix).append(role), kMaxManifestBytes, header.get()));
   const VerifiedManifest manifest =
       VerifyUpdateManifest(manifest_text, role, current_version, minimum_sequence);
-  if (CompareVersions(ParseVersion(manifest.version), ParseVersion(current_version)) <= 0) {
+  if (CompareVersions(ParseVersion(manifest.version), ParseVersion(current_version)) <= 0 ||
+      ReleaseFailedHere(program_folder, manifest.sha256)) {
     return false;
   }
 
-  const std::wstring program_folder = ParentPath(program_path);
+  // The staging folder comes first: where it cannot be made, nothing is downloaded.
   const FolderRootPin program_folder_pin = PinFolderToRoot(program_folder);
+  const std::wstring staging_name = StagingFolderName(RandomHex32());
+  const std::wstring staging_folder = JoinPath(program_folder, staging_name);
+  NewStagingFolder staging(staging_folder, FileName(program_path));
+  const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
   const std::vector<std::uint8_t> program = fetch(manifest.path, manifest.bytes, header.get());
   CheckDownloadedProgram(program, manifest);
   const std::optional<std::string> target = NarrowAscii(FileName(program_path));
@@ -167,14 +206,13 @@ bool CheckStageAndHandOver(const UpdateFetch& fetch,
                         ProcessCreationTime(::GetCurrentProcess()),
                         std::string(role),
                         *target};
-  const std::wstring staging_name = StagingFolderName(RandomHex32());
-  const std::wstring staging_folder = JoinPath(program_folder, staging_name);
-  CreateStagingFolder(staging_folder);
-  const FolderRootPin staging_pin = PinFolderToRoot(staging_folder);
   const std::wstring worker_path = StageFiles(staging_folder, program_path, program, plan);
 
   const UniqueHandle ready_event = CreateReadyEvent(staging_name);
+  CrashPoint(L"stage-event");
   const StartedProcess worker = StartWorker(worker_path, staging_folder);
+  staging.HandOver();
+  CrashPoint(L"stage-worker-started");
   return WorkerTookOver(ready_event.get(), worker.process.get());
 }
 

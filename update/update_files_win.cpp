@@ -1,5 +1,6 @@
 #include "update/update_files_win.h"
 
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
 
@@ -19,6 +20,10 @@ namespace {
 
 constexpr DWORD kKindAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 constexpr DWORD kMaxTokenInformationBytes = 65535;
+// A handle that only reads attributes takes no part in the sharing checks, so it keeps nobody
+// from renaming or deleting the folder; one that may list the folder does, and with delete not
+// shared, nobody can rename, move or delete the folder while the handle is open.
+constexpr DWORD kFolderPinAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr DWORD kFolderPinShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kNoReparseBackupSemantics =
     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -106,8 +111,8 @@ FolderRootPin PinFolderToRoot(std::wstring_view path) {
   std::wstring folder = WithoutTrailingSeparators(path);
   for (;;) {
     RequireUpdate((Attributes(folder) & kKindAttributes) == FILE_ATTRIBUTE_DIRECTORY);
-    UniqueHandle handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kFolderPinShare,
-                                      nullptr, OPEN_EXISTING, kNoReparseBackupSemantics, nullptr));
+    UniqueHandle handle(::CreateFileW(folder.c_str(), kFolderPinAccess, kFolderPinShare, nullptr,
+                                      OPEN_EXISTING, kNoReparseBackupSemantics, nullptr));
     RequireUpdate(handle.valid());
     pin.push_back(std::move(handle));
     std::wstring parent = WithoutTrailingSeparators(ParentPath(folder));
@@ -118,41 +123,73 @@ FolderRootPin PinFolderToRoot(std::wstring_view path) {
   }
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path, std::uint64_t limit) {
+UniqueHandle OpenFileForReading(const std::wstring& path) {
   RequireUpdate((Attributes(path) & kKindAttributes) == 0);
-  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   RequireUpdate(file.valid());
+  return file;
+}
+
+std::vector<std::uint8_t> ReadOpenFile(HANDLE file, std::uint64_t limit) {
   BY_HANDLE_FILE_INFORMATION information{};
-  RequireUpdate(::GetFileInformationByHandle(file.get(), &information) != FALSE);
+  RequireUpdate(::GetFileInformationByHandle(file, &information) != FALSE);
   RequireUpdate(information.nNumberOfLinks == 1 && information.nFileSizeHigh == 0 &&
                 information.nFileSizeLow <= limit);
   std::vector<std::uint8_t> content(information.nFileSizeLow);
   DWORD read = 0;
-  RequireUpdate(::ReadFile(file.get(), content.data(), information.nFileSizeLow, &read, nullptr) !=
+  RequireUpdate(::ReadFile(file, content.data(), information.nFileSizeLow, &read, nullptr) !=
                     FALSE &&
                 read == information.nFileSizeLow);
   return content;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path, std::uint64_t limit) {
+  return ReadOpenFile(OpenFileForReading(path).get(), limit);
 }
 
 std::string BytesAsText(std::span<const std::uint8_t> bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-void WriteNewFile(const std::wstring& path, std::span<const std::uint8_t> bytes) {
+UniqueHandle WriteNewFileUnflushed(const std::wstring& path, std::span<const std::uint8_t> bytes) {
   RequireUpdate(bytes.size() <= std::numeric_limits<DWORD>::max());
-  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   RequireUpdate(file.valid());
   DWORD written = 0;
-  RequireUpdate(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr) != FALSE &&
-                written == bytes.size());
-  RequireUpdate(::FlushFileBuffers(file.get()) != FALSE);
+  if (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ==
+          FALSE ||
+      written != bytes.size()) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                 sizeof(disposition));
+    ThrowUpdateValidationFailed();
+  }
+  return file;
+}
+
+void WriteNewFile(const std::wstring& path, std::span<const std::uint8_t> bytes) {
+  RequireUpdate(::FlushFileBuffers(WriteNewFileUnflushed(path, bytes).get()) != FALSE);
 }
 
 void WriteNewFile(const std::wstring& path, std::string_view text) {
   WriteNewFile(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+UniqueLocalMemory ReadFileDacl(HANDLE file) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  RequireUpdate(::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  nullptr, nullptr, &descriptor) == ERROR_SUCCESS);
+  return UniqueLocalMemory(descriptor);
+}
+
+void GiveFileDacl(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), WRITE_DAC, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  RequireUpdate(file.valid());
+  RequireUpdate(::SetKernelObjectSecurity(file.get(), DACL_SECURITY_INFORMATION, descriptor) !=
+                FALSE);
 }
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {

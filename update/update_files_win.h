@@ -43,15 +43,31 @@ void CreateStagingFolder(const std::wstring& path);
 // folder and not a reparse point.
 FolderRootPin PinFolderToRoot(std::wstring_view path);
 
+// A plain file (no folder, no reparse point) opened for reading, sharing read only.
+UniqueHandle OpenFileForReading(const std::wstring& path);
+
+// The whole content of an open file with one hard link and at most `limit` bytes, read with one
+// ReadFile.
+std::vector<std::uint8_t> ReadOpenFile(HANDLE file, std::uint64_t limit);
+
 // The whole content of a plain file (no folder, no reparse point, one hard link) of at most
 // `limit` bytes, read with one ReadFile.
 std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path, std::uint64_t limit);
 
-std::string BytesAsText(std::span<const std::uint8_t> bytes);
+// Creates `path` new (an existing file is a failure) and writes `bytes`, not yet flushed. A
+// write that fails (a full disk) removes the file again.
+UniqueHandle WriteNewFileUnflushed(const std::wstring& path, std::span<const std::uint8_t> bytes);
 
 // Creates `path` new (an existing file is a failure), writes `bytes` and flushes them.
 void WriteNewFile(const std::wstring& path, std::span<const std::uint8_t> bytes);
 void WriteNewFile(const std::wstring& path, std::string_view text);
+
+// The security descriptor of an open file (opened with read access), holding its DACL only.
+UniqueLocalMemory ReadFileDacl(HANDLE file);
+
+// Gives the file at `path` exactly the DACL of `descriptor` (from ReadFileDacl), inherited
+// entries and protection included: what the file system keeps of a file renamed in place.
+void GiveFileDacl(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor);
 
 // Lower-case hex SHA-256 of a file of at most 64 MiB (read with ReadWholeFile).
 std::string FileSha256Hex(const std::wstring& path);

@@ -1,18 +1,15 @@
 // The update worker: started from the copy of the program in the staging folder, it checks
 // everything the startup check prepared, tells the check it has taken over, waits for the
-// old program to end, swaps the program file, starts the new program and rolls back when it
-// does not come up.
-//
-// The swap never leaves the program file missing, not even when the worker dies half-way:
-// the old program is first copied to the backup name, then the new file is renamed over the
-// program in one step. (Replacing with a backup name renames the program away first and the
-// new file in second; a worker that dies or fails in between leaves no program at all.)
+// old program to end, swaps the program file (update/program_swap_win.h), starts the new
+// program and puts the old one back when the new one is not the promised file or does not
+// come up.
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include <string>
 
+#include "common/crash_point.h"
 #include "common/handles.h"
 #include "common/ordinal_compare.h"
 #include "common/path.h"
@@ -20,6 +17,7 @@
 #include "update/manifest.h"
 #include "update/manifest_verify_win.h"
 #include "update/plan.h"
+#include "update/program_swap_win.h"
 #include "update/role.h"
 #include "update/update_entry.h"
 #include "update/update_error.h"
@@ -37,17 +35,6 @@ constexpr std::uint64_t kWorkerMinimumSequence = 1;
 constexpr DWORD kParentAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 constexpr DWORD kParentExitWaitMs = 45000;
 constexpr DWORD kCameUpWaitMs = 3000;
-constexpr DWORD kSwapFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-
-// The files of one update, all named from the worker's own place.
-struct UpdatePaths {
-  std::wstring worker;
-  std::wstring staging_folder;
-  std::wstring target;
-  std::wstring new_program;
-  std::wstring previous_program;
-  std::wstring failed_program;
-};
 
 std::wstring ProcessImagePath(HANDLE process) {
   std::wstring image(kLongPathCapacity, L'\0');
@@ -76,50 +63,11 @@ void SignalTakeOver(const std::wstring& staging_folder) {
   RequireUpdate(event.valid() && ::SetEvent(event.get()) != FALSE);
 }
 
-// After a failed swap: a program file that is gone comes back from a backup that is
-// provably the old program. Never throws; the caller fails anyway.
-void RestoreProgramIfMissing(const std::wstring& target,
-                             const std::wstring& backup,
-                             const std::string& backup_hash) noexcept {
-  try {
-    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        FileSha256Hex(backup) == backup_hash) {
-      ::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
-    }
-  } catch (...) {
-  }
-}
-
-// Puts `replacement` in place of `target`, keeping what `target` held as `backup`. The
-// program file holds the complete old or the complete new bytes at every moment.
-void SwapProgramFile(const std::wstring& target,
-                     const std::wstring& replacement,
-                     const std::wstring& backup,
-                     const std::string& target_hash) {
-  const bool swapped = ::CopyFileW(target.c_str(), backup.c_str(), TRUE) != FALSE &&
-                       FileSha256Hex(backup) == target_hash &&
-                       ::MoveFileExW(replacement.c_str(), target.c_str(), kSwapFlags) != FALSE;
-  if (!swapped) {
-    RestoreProgramIfMissing(target, backup, target_hash);
-    ThrowUpdateValidationFailed();
-  }
-}
-
-// The read handle that keeps the program file as it is while it is checked and started.
-UniqueHandle HoldProgramFile(const std::wstring& target) {
-  UniqueHandle file(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  RequireUpdate(file.valid());
-  return file;
-}
-
-std::uint32_t RollBack(const UpdatePaths& paths,
-                       const UpdatePlan& plan,
-                       const VerifiedManifest& manifest) {
-  RequireUpdate(FileSha256Hex(paths.previous_program) == plan.old_hash);
-  RequireUpdate(FileSha256Hex(paths.target) == manifest.sha256);
-  SwapProgramFile(paths.target, paths.previous_program, paths.failed_program, manifest.sha256);
+// The old program back in place and started again, with its own hash as marker.
+std::uint32_t RollBack(const UpdatePaths& paths, const UpdatePlan& plan) {
+  PutPreviousProgramBack(paths, plan.old_hash);
   RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(plan.old_hash));
+  CrashPoint(L"rollback-relaunched");
   return kWorkerExitRolledBack;
 }
 
@@ -155,13 +103,20 @@ VerifiedManifest CheckStagedUpdate(const UpdatePaths& paths,
   return manifest;
 }
 
-// Starts the program now in place while nobody can change its file; whether it came up.
+// Starts the program now in place while nobody can change its file; whether it is the promised
+// program and came up.
 bool StartSwappedProgram(const UpdatePaths& paths,
                          const UpdatePlan& plan,
                          const VerifiedManifest& manifest) {
-  const UniqueHandle held = HoldProgramFile(paths.target);
-  RequireUpdate(FileSha256Hex(paths.target) == manifest.sha256);
-  return RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
+  const UniqueHandle held = OpenFileForReading(paths.target);
+  if (FileSha256Hex(paths.target) != manifest.sha256) {
+    return false;
+  }
+  CrashPoint(L"worker-hash-checked");
+  const bool came_up =
+      RelaunchProgram(paths.target, WidenAscii(plan.arguments), WidenAscii(manifest.sha256));
+  CrashPoint(L"worker-relaunched");
+  return came_up;
 }
 
 }  // namespace
@@ -209,14 +164,15 @@ std::uint32_t RunUpdateWorker(const char* role, const char* version, std::uint32
 
   SignalTakeOver(paths.staging_folder);
   RequireUpdate(::WaitForSingleObject(parent.get(), kParentExitWaitMs) == WAIT_OBJECT_0);
-  RequireUpdate(FileSha256Hex(paths.target) == plan.old_hash);
   RequireUpdate(FileSha256Hex(paths.new_program) == manifest.sha256);
-  SwapProgramFile(paths.target, paths.new_program, paths.previous_program, plan.old_hash);
+  SwapInNewProgram(paths, plan.old_hash);
   if (!StartSwappedProgram(paths, plan, manifest)) {
-    return RollBack(paths, plan, manifest);
+    return RollBack(paths, plan);
   }
+  CrashPoint(L"worker-before-applied");
   WriteNewFile(JoinPath(paths.staging_folder, kAppliedFileName),
                AppliedRecordText(role, manifest.sha256, manifest.version));
+  CrashPoint(L"worker-applied");
   return kWorkerExitUpdated;
 }
 
