@@ -1,7 +1,7 @@
-// update-chain REPORT PROGRAM [ARGS...]: starts PROGRAM and waits until every process running
-// from PROGRAM's folder or below it (the update worker, the restarted program, its re-start)
-// has ended; writes "<image below the folder>\t<exit code>" per process, in the order they were
-// seen, to REPORT, and ends with PROGRAM's exit code.
+// update-chain REPORT PROGRAM [ARGS...]: starts PROGRAM, writes its process id to REPORT.pid,
+// and waits until every process running from PROGRAM's folder or below it (the update worker,
+// the restarted program, its re-start) has ended; writes "<image below the folder>\t<exit code>"
+// per process, in the order they were seen, to REPORT, and ends with PROGRAM's exit code.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -26,6 +26,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring folder = vexo::ParentPath(argv[2]);
   vexo::test::RunningProgram launcher = vexo::test::StartProgram(
       {argv[2], {argv + 3, argv + argc}, vexo::test::TokenKind::kFull, folder});
+  std::wofstream((std::wstring(argv[1]) + L".pid").c_str()) << launcher.id();
   std::set<DWORD> ids;
   std::vector<std::pair<std::wstring, UniqueHandle>> seen;
   for (bool running = true; running; ::Sleep(10)) {
