@@ -29,6 +29,16 @@ if(VEXO_WINDOWS)
   set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
+# vexo_test_image(TEST DEFINITION TARGET)
+# TEST gets the path of TARGET's file relative to the build tree as the wide string DEFINITION,
+# and finds the file through test::InBuildTree: the tree may lie anywhere, on drive Z: under
+# Wine or wherever a Windows runner unpacked it.
+function(vexo_test_image test definition target)
+  target_compile_definitions(${test} PRIVATE
+    ${definition}=L"$<PATH:RELATIVE_PATH,$<TARGET_FILE:${target}>,${CMAKE_BINARY_DIR}>")
+  add_dependencies(${test} ${target})
+endfunction()
+
 # vexo_add_gtest(NAME name SOURCES ... [LIBRARIES ...] [PROPERTIES ...] [FIXTURES ...])
 # Adds one GoogleTest program and registers each of its cases with ctest. On Windows the
 # cases run under Wine with the shared wineserver fixture. FIXTURES names further ctest

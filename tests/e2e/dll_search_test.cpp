@@ -13,6 +13,7 @@
 
 #include "fs/file_identity.h"
 #include "tests/e2e/launcher_test_support.h"
+#include "tests/support/demo_host_run.h"
 
 namespace vexo::test {
 namespace {
@@ -25,7 +26,7 @@ bool LoadsPlantedBcrypt(const std::wstring& image,
                         TokenKind token,
                         std::wstring name = {}) {
   const ScratchFolder folder(L"planted");
-  folder.CopyIn(VEXO_PLANTED_BCRYPT_IMAGE, L"bcrypt.dll");
+  folder.CopyIn(InBuildTree(VEXO_PLANTED_BCRYPT_IMAGE), L"bcrypt.dll");
   if (name.empty()) {
     name = std::filesystem::path(image).filename().wstring();
   }
@@ -35,16 +36,25 @@ bool LoadsPlantedBcrypt(const std::wstring& image,
   return PathExists(VEXO_PLANTED_MARKER);
 }
 
+// Unelevated, the normal start hashes its payload with CNG and starts its elevated instance
+// (--portable-elevated) from the same file; where that instance really is elevated (a UAC
+// runner) it deploys, and the Host's failing preparation (its knob) ends the run. Under another
+// name than its role's, so its update check stays off the network: Wine's own WinHTTP loads its
+// dependencies past the override from the program's folder, where Windows searches only the
+// system folder (docs/dll-search.md).
+TEST(DllSearchTest, PlantedBcryptIsNotLoadedByAnUnelevatedStart) {
+  if (!LimitedTokenExists())
+    GTEST_SKIP() << kNoLimitedToken;
+  const HostKnobs knobs(L"exit=2");
+  EXPECT_FALSE(LoadsPlantedBcrypt(InBuildTree(VEXO_LAUNCHER_IMAGE), {}, TokenKind::kLimited,
+                                  L"Vexo-Host (1).exe"));
+}
+
+// The update worker starts without the payload.
 TEST(DllSearchTest, PlantedBcryptIsLoadedOnlyByAStaticImporter) {
-  const std::wstring launcher = VEXO_LAUNCHER_IMAGE;
-  // Unelevated, the normal start hashes its payload with CNG and starts its elevated instance
-  // (--portable-elevated) from the same file. Under another name than its role's, so its update
-  // check stays off the network: Wine's own WinHTTP loads its dependencies past the override
-  // from the program's folder, where Windows searches only the system folder
-  // (docs/dll-search.md). The update worker starts without the payload.
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {}, TokenKind::kLimited, L"Vexo-Host (1).exe"));
-  EXPECT_FALSE(LoadsPlantedBcrypt(launcher, {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
-  EXPECT_TRUE(LoadsPlantedBcrypt(VEXO_BCRYPT_IMPORTER_IMAGE, {}, TokenKind::kFull));
+  EXPECT_FALSE(LoadsPlantedBcrypt(InBuildTree(VEXO_LAUNCHER_IMAGE),
+                                  {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
+  EXPECT_TRUE(LoadsPlantedBcrypt(InBuildTree(VEXO_BCRYPT_IMPORTER_IMAGE), {}, TokenKind::kFull));
 }
 
 }  // namespace

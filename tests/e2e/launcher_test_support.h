@@ -23,7 +23,7 @@ inline std::wstring FailureBoxText(const std::wstring& sentence, DWORD code) {
 class LauncherCopy {
  public:
   explicit LauncherCopy(const std::wstring& label)
-      : folder_(label), path_(folder_.CopyIn(VEXO_LAUNCHER_IMAGE, L"Vexo-Host.exe")) {}
+      : folder_(label), path_(folder_.CopyIn(InBuildTree(VEXO_LAUNCHER_IMAGE), L"Vexo-Host.exe")) {}
 
   const std::wstring& path() const { return path_; }
   const ScratchFolder& folder() const { return folder_; }

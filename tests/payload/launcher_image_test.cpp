@@ -11,12 +11,14 @@
 
 #include "common/handles.h"
 #include "launcher/program_version.h"
+#include "tests/support/wine_driver.h"
 
 namespace vexo {
 namespace {
 
+const std::wstring kLauncher = test::InBuildTree(VEXO_LAUNCHER_IMAGE);
 // No code of the launcher runs: it is mapped as an image resource file.
-const UniqueModule kImage(::LoadLibraryExW(VEXO_LAUNCHER_IMAGE,
+const UniqueModule kImage(::LoadLibraryExW(kLauncher.c_str(),
                                            nullptr,
                                            LOAD_LIBRARY_AS_DATAFILE |
                                                LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -41,9 +43,9 @@ TEST(LauncherImageTest, ManifestAsksOnlyForTheInvokersRights) {
 
 TEST(LauncherImageTest, VersionBlockNamesTheProductInKoreanWithTheBuildsVersion) {
   DWORD ignored = 0;
-  std::vector<std::uint8_t> block(::GetFileVersionInfoSizeW(VEXO_LAUNCHER_IMAGE, &ignored));
-  ASSERT_TRUE(::GetFileVersionInfoW(VEXO_LAUNCHER_IMAGE, 0, static_cast<DWORD>(block.size()),
-                                    block.data()));
+  std::vector<std::uint8_t> block(::GetFileVersionInfoSizeW(kLauncher.c_str(), &ignored));
+  ASSERT_TRUE(
+      ::GetFileVersionInfoW(kLauncher.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
   const auto value = [&](const std::wstring& path) -> const void* {
     void* found = nullptr;
     UINT length = 0;

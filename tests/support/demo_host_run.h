@@ -77,7 +77,7 @@ class DemoHostRun {
     ::CreateDirectoryW((scratch_.path() + L"\\run folder").c_str(), nullptr);
     ::CreateDirectoryW(folder_.c_str(), nullptr);
     if (!host_name.empty()) {
-      host_path_ = scratch_.CopyIn(VEXO_DEMO_HOST_IMAGE, relative + L"\\" + host_name);
+      host_path_ = scratch_.CopyIn(InBuildTree(VEXO_DEMO_HOST_IMAGE), relative + L"\\" + host_name);
     }
   }
   ~DemoHostRun() { ForceRemoveService(service_name()); }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/path.h"
+
 namespace vexo::test {
 namespace {
 
@@ -36,20 +38,30 @@ void AppendQuotedArgument(std::wstring& line, const std::wstring& argument) {
   line += L'"';
 }
 
-// The limited token linked to the test's own token, as a primary token.
+// The limited token to start a program with. Under Wine, the one linked to the test's own.
+// Windows hands a process without the TCB privilege only an identification copy of that, which
+// starts nothing: there a limited program starts as a double-click starts it, with the token of
+// the session's shell.
 UniqueHandle OpenLimitedToken() {
+  UniqueHandle source;
+#if defined(VEXO_WINDOWS_RUNNER)
+  DWORD shell = 0;
+  ::GetWindowThreadProcessId(::GetShellWindow(), &shell);
+  const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell));
+  ::OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, source.put());
+#else
   UniqueHandle own;
   TOKEN_LINKED_TOKEN linked{};
   DWORD size = 0;
-  UniqueHandle primary;
   if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.put()) &&
       ::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
-    const UniqueHandle linked_token(linked.LinkedToken);
-    ::DuplicateTokenEx(linked_token.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
-                       TokenPrimary, primary.put());
+    source.reset(linked.LinkedToken);
   }
-  if (!primary) {
-    ThrowSupportError("the test process has no limited token", ::GetLastError());
+#endif
+  UniqueHandle primary;
+  if (!source || !::DuplicateTokenEx(source.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                                     TokenPrimary, primary.put())) {
+    ThrowSupportError("no limited token to start a program with", ::GetLastError());
   }
   return primary;
 }
@@ -175,11 +187,15 @@ RunningProgram StartProgram(const ProgramStart& start) {
     ThrowSupportError("SDDL " + ToUtf8(start.process_sddl), ::GetLastError());
   }
   SECURITY_ATTRIBUTES process{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+  // A process started with another token gets no environment of its caller's unless given one;
+  // the secondary logon service that starts it needs only the impersonation privilege.
+  const UniqueResource<NullableTraits<LPWCH, &::FreeEnvironmentStringsW>> environment(
+      ::GetEnvironmentStringsW());
   const BOOL started =
       start.token == TokenKind::kLimited
-          ? ::CreateProcessAsUserW(OpenLimitedToken().get(), start.program.c_str(), line.data(),
-                                   &process, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
-                                   directory, &startup, &info)
+          ? ::CreateProcessWithTokenW(OpenLimitedToken().get(), 0, start.program.c_str(),
+                                      line.data(), CREATE_UNICODE_ENVIRONMENT, environment.get(),
+                                      directory, &startup, &info)
           : ::CreateProcessW(start.program.c_str(), line.data(), &process, nullptr, FALSE,
                              CREATE_UNICODE_ENVIRONMENT, nullptr, directory, &startup, &info);
   if (!started) {
@@ -203,6 +219,21 @@ std::wstring OtherSpellingOf(const std::wstring& path) {
   std::replace(z.begin(), z.end(), L'/', L'\\');
   return z;
 #endif
+}
+
+bool LimitedTokenExists() {
+  UniqueHandle own;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.put()) &&
+         ::GetTokenInformation(own.get(), TokenElevationType, &type, sizeof type, &size) &&
+         type == TokenElevationTypeFull;
+}
+
+std::wstring InBuildTree(std::wstring_view relative) {
+  std::wstring path = ParentPath(CurrentProgramFolder()) + L"\\" + std::wstring(relative);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
 }
 
 std::wstring CurrentProgramFolder() {

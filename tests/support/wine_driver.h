@@ -42,12 +42,19 @@ enum class TokenKind {
   kLimited,  // the linked, unelevated token, as a customer's double-click has it
 };
 
+// Whether this process is an elevated administrator with a linked, limited token (its elevation
+// type is "full"): only then can a program start with kLimited. User Account Control off, or the
+// built-in Administrator, gives a token without one. Tests that need it skip with kNoLimitedToken.
+bool LimitedTokenExists();
+inline constexpr char kNoLimitedToken[] =
+    "not run: this process has no linked limited token (User Account Control is off)";
+
 struct ProgramStart {
   std::wstring program;  // full path of the executable
   std::vector<std::wstring> arguments{};
   TokenKind token = TokenKind::kFull;
   std::wstring working_directory{};       // empty: the test process's current folder
-  const wchar_t* process_sddl = nullptr;  // the process's security descriptor; null: the default
+  const wchar_t* process_sddl = nullptr;  // the process's descriptor (full token); null: default
 };
 
 struct ProgramResult {
@@ -77,6 +84,10 @@ class RunningProgram {
 // Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
 RunningProgram StartProgram(const ProgramStart& start);
 std::wstring CurrentProgramFolder();
+// A file of the build tree by its path relative to the tree ("bin/Vexo-Host.exe"). Test
+// programs lie in the tree's bin folder, so the tree is found wherever it lies: on drive Z:
+// under Wine, wherever a Windows runner unpacked it.
+std::wstring InBuildTree(std::wstring_view relative);
 
 // Whether the tests run natively on a Windows runner, where a row that shows Wine's side of a
 // gap expects Windows' side (docs/wine-gaps.md).
@@ -213,9 +224,9 @@ inline constexpr wchar_t kProgramFilesSddl[] =
     L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
     L"(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)(A;OICIIO;GXGR;;;S-1-15-2-2)";
 
-#if defined(VEXO_EMULATED_FILE_SECURITY)
-// Records the descriptor `sddl` for the object at `path` in the emulated security store, as if
-// Windows kept it (docs/emulated-file-security.md): to seed Program Files, or to tamper.
+#if defined(VEXO_EMULATED_FILE_SECURITY) || defined(VEXO_WINDOWS_RUNNER)
+// Gives the object at `path` the owner, group and DACL of `sddl`: in the emulated security store,
+// as if Windows kept it (docs/emulated-file-security.md), or on Windows itself.
 void RecordSecurity(const std::wstring& path, const wchar_t* sddl);
 #endif
 

@@ -143,7 +143,7 @@ void RemoveTree(const std::wstring& path) {
   RemoveEntry(path, ::GetFileAttributesW(path.c_str()));
 }
 
-#if defined(VEXO_EMULATED_FILE_SECURITY)
+#if defined(VEXO_EMULATED_FILE_SECURITY) || defined(VEXO_WINDOWS_RUNNER)
 void RecordSecurity(const std::wstring& path, const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR converted = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &converted,
@@ -151,6 +151,14 @@ void RecordSecurity(const std::wstring& path, const wchar_t* sddl) {
     ThrowSupportError("not a descriptor: " + ToUtf8(sddl), ::GetLastError());
   }
   const UniqueLocalMemory descriptor(converted);
+#if defined(VEXO_WINDOWS_RUNNER)
+  // Windows keeps it as given, the DACL's protection included.
+  constexpr SECURITY_INFORMATION kParts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  if (!::SetFileSecurityW(path.c_str(), kParts, descriptor.get())) {
+    ThrowSupportError("cannot set the descriptor of " + ToUtf8(path), ::GetLastError());
+  }
+#else
   const UniqueHandle object(::CreateFileW(
       path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -158,6 +166,7 @@ void RecordSecurity(const std::wstring& path, const wchar_t* sddl) {
     ThrowSupportError("cannot open " + ToUtf8(path), ::GetLastError());
   }
   emulated_security::RecordDescriptor(object.get(), descriptor.get());
+#endif
 }
 #endif
 

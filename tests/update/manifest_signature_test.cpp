@@ -4,6 +4,7 @@
 // a change to what was signed fails.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/hex.h"
+#include "tests/support/wine_driver.h"
 #include "update/manifest.h"
 #include "update/manifest_verify_win.h"
 
@@ -22,7 +24,8 @@ namespace {
 // Empty when missing: then nothing verifies and every test fails.
 const std::string kManifest = [] {
   std::ostringstream content;
-  content << std::ifstream(VEXO_SIGNED_FIXTURE_DIR "/api/program-updates/v1/manifest/host",
+  content << std::ifstream(std::filesystem::path(test::InBuildTree(
+                               VEXO_SIGNED_FIXTURE_DIR L"/api/program-updates/v1/manifest/host")),
                            std::ios::binary)
                  .rdbuf();
   return content.str();
