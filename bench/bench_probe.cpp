@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "common/product.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace {
 

@@ -56,7 +56,7 @@ function(vexo_add_gtest)
   target_link_libraries(${arg_NAME} PRIVATE vexo_all)
   if(VEXO_WINDOWS)
     # Every Windows test may use the Wine test bench.
-    target_link_libraries(${arg_NAME} PRIVATE vexo_test_support)
+    target_link_libraries(${arg_NAME} PRIVATE vexo_wine_bench)
     list(APPEND fixtures wine)
   endif()
   if(arg_FIXTURES)

@@ -7,7 +7,7 @@
 
 #include "common/failure_text.h"
 #include "tests/support/box_watcher.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace vexo::test {
 

@@ -16,7 +16,7 @@
 #include "launcher/session_lock.h"
 #include "system/process_wait.h"
 #include "tests/common/catch_failure.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace vexo {
 namespace {

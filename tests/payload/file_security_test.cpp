@@ -34,7 +34,7 @@
 #include "payload/payload_file.h"
 #include "run/run_placement.h"
 #include "tests/common/catch_failure.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 // The run folder's DACL as the launcher writes it; as Windows stores it on a folder, the Users
 // entry is split into its effective half and an inherit-only half with the generic rights.

@@ -11,7 +11,7 @@
 
 #include "common/handles.h"
 #include "launcher/program_version.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace vexo {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace vexo::test {
 

@@ -11,7 +11,7 @@
 #include "demo-host/host_knobs.h"
 #include "run/run_id.h"
 #include "run/run_placement.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace vexo::test {
 

@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/hex.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 #include "update/manifest.h"
 #include "update/manifest_verify_win.h"
 

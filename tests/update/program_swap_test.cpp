@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 #include "update/program_swap_win.h"
 #include "update/update_files_win.h"
 

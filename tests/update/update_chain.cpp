@@ -15,7 +15,7 @@
 #include "cleanup/host_detection.h"
 #include "common/handles.h"
 #include "common/path.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 using vexo::UniqueHandle;
 

@@ -1,5 +1,5 @@
 // Scratch folders and resource damage for the bench (see wine_driver.h).
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 #include <sddl.h>
 

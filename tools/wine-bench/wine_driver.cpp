@@ -1,4 +1,4 @@
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 #include <sddl.h>
 

@@ -21,7 +21,7 @@
 #include <stdexcept>
 
 #include "run/run_placement.h"
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <cwchar>
 
-#include "tests/support/wine_driver.h"
+#include "tools/wine-bench/wine_driver.h"
 
 namespace {
 
