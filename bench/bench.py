@@ -24,7 +24,7 @@
 import argparse, hashlib, json, os, random, re, secrets, shutil, socket, statistics, subprocess, sys, tempfile, time
 from pathlib import Path
 
-from bench_runs import RUNS_NEEDED, machine_state, report, settle
+from bench_runs import RUNS_NEEDED, join_own_group, leave_group, machine_state, report, settle
 
 SOURCE = Path(__file__).resolve().parents[1]
 BUILD = SOURCE / "build"
@@ -481,11 +481,12 @@ def images(system, large):
 def one_run(args, record_path):
     # One run, in a process of its own; its rows and the machine's state go to `record_path`.
     work = Path(os.environ.get(WORK_VARIABLE) or tempfile.mkdtemp(prefix="vexo-bench-"))
+    group = None if args.native else join_own_group()
     system = Native(Path(args.native)) if args.native else Wine()
     large = (Path(args.native) / NATIVE_LARGE / "bin/Vexo-Host.exe" if args.native
              else (LARGE / "bin/Vexo-Host.exe"))
     watched = images(system, large)
-    record = {"platform": system.name, "short": args.short, "commit": commit(), "start": machine_state(watched)}
+    record = {"platform": system.name, "short": args.short, "commit": commit(), "start": machine_state(watched, group)}
     bench = Bench(system, work, args.short, args.repeat)
     desktop = None
     if isinstance(system, Wine):
@@ -505,7 +506,9 @@ def one_run(args, record_path):
         if desktop:
             desktop.terminate()
             subprocess.run(["wineserver", "-k"], env=system.env, **QUIET)
-    record.update(rows=bench.rows, repeat=bench.repeat, warmup=bench.warmup, end=machine_state(watched))
+    record.update(rows=bench.rows, repeat=bench.repeat, warmup=bench.warmup, end=machine_state(watched, group))
+    if group:
+        leave_group(group)
     record_path.write_text(json.dumps(record, indent=1, ensure_ascii=False))
 
 

@@ -8,6 +8,11 @@ RUNS_NEEDED = 3
 BUSY_LOAD_PER_CORE = 0.5  # 1.0 on a 2-core machine: one core's worth of other work
 BUSY_CPU_PERCENT = 50
 SETTLE_POLL_SECONDS = 10
+# During a run (Linux): other processes may use at most this many cores' worth of processor time
+# on average, and the hypervisor may take (steal) at most this share of the processors' time.
+OTHERS_LIMIT_CORES = 0.25
+STEAL_LIMIT = 0.05
+CPUACCT = Path("/sys/fs/cgroup/cpuacct")  # the run's processes are counted in a group of their own
 # How far apart the quiet runs' values of a figure may lie, highest minus lowest: a share of their
 # median for ratios and memory, milliseconds for an absolute delay.
 BANDS = {"ratio": ("share", 0.10), "memory": ("share", 0.05), "delay": ("ms", 20.0)}
@@ -22,10 +27,37 @@ def command_output(*args):
 
 
 def cpu_times():
-    # Busy and total jiffies of all processors, and the steal among them (Linux).
-    fields = [int(value) for value in Path("/proc/stat").read_text().split("\n", 1)[0].split()[1:]]
+    # Busy and total seconds of all processors, and the steal among them (Linux).
+    fields = [int(value) / os.sysconf("SC_CLK_TCK") for value in Path("/proc/stat").read_text().split()[1:9]]
     idle = fields[3] + fields[4]
-    return {"busy": sum(fields[:8]) - idle, "total": sum(fields[:8]), "steal": fields[7]}
+    return {"busy": sum(fields) - idle, "total": sum(fields), "steal": fields[7]}
+
+
+def join_own_group():
+    # Puts this process, and so every process it starts (wineserver and Wine's services too), in
+    # a processor accounting group of its own; returns the group, or None where there is none.
+    group = CPUACCT / f"vexo-bench-{os.getpid()}"
+    try:
+        group.mkdir()
+        (group / "tasks").write_text(str(os.getpid()))
+    except OSError:
+        return None
+    return group
+
+
+def leave_group(group):
+    # Back to the root group; the run's group goes once its last process has ended.
+    (CPUACCT / "tasks").write_text(str(os.getpid()))
+    for _ in range(50):
+        try:
+            group.rmdir()
+            return
+        except OSError:
+            time.sleep(0.1)
+
+
+def group_seconds(group):
+    return int((group / "cpuacct.usage").read_text()) / 1e9
 
 
 def page_cache_share(path):
@@ -61,7 +93,7 @@ def busy_level():
     return os.getloadavg()[0], BUSY_LOAD_PER_CORE * os.cpu_count()
 
 
-def machine_state(images):
+def machine_state(images, group=None):
     state = {"time": time.strftime("%Y-%m-%d %H:%M:%S %Z"), "available memory MiB": round(available_mib())}
     level, limit = busy_level()
     state["busy level"], state["busy limit"] = level, limit
@@ -71,6 +103,8 @@ def machine_state(images):
         state["load"] = [round(value, 2) for value in os.getloadavg()]
         state["cpu"] = cpu_times()
         state["page cache"] = {name: round(page_cache_share(path), 3) for name, path in images.items()}
+        if group:
+            state["own processor seconds"] = group_seconds(group)
     return state
 
 
@@ -88,8 +122,35 @@ def settle(seconds):
     return waited
 
 
+def disturbance(record):
+    # Other processes' average use in cores, and the stolen share, during the run (Linux only).
+    start, end = record["start"], record["end"]
+    if "cpu" not in start:
+        return None
+    cpu = {key: end["cpu"][key] - start["cpu"][key] for key in start["cpu"]}
+    seconds = cpu["total"] / os.cpu_count()
+    others = None
+    if "own processor seconds" in end:
+        others = max(cpu["busy"] - cpu["steal"] - end["own processor seconds"], 0) / max(seconds, 1e-9)
+    return others, cpu["steal"] / max(cpu["total"], 1e-9)
+
+
+def why_not_quiet(record):
+    # Why a run is not a measurement's run, or None when it is quiet.
+    if record["short"]:
+        return "short mode"
+    if record["start"]["busy level"] > record["start"]["busy limit"]:
+        return "busy at the start"
+    others, steal = disturbance(record) or (None, 0)
+    if others is not None and others > OTHERS_LIMIT_CORES:
+        return f"other processes used {others:.2f} cores"
+    if steal > STEAL_LIMIT:
+        return f"the hypervisor took {100 * steal:.0f} %"
+    return None
+
+
 def run_is_quiet(record):
-    return not record["short"] and record["start"]["busy level"] <= record["start"]["busy limit"]
+    return why_not_quiet(record) is None
 
 
 def band_text(kind):
@@ -116,7 +177,7 @@ def verdict(records, figure):
     if not rows:
         return None
     kind = rows[0][1]["kind"]
-    values = [shown(kind, row["value"]) + ("" if run_is_quiet(record) else " (busy)") for record, row in rows]
+    values = [shown(kind, row["value"]) + ("" if run_is_quiet(record) else " (not quiet)") for record, row in rows]
     quiet = [row for record, row in rows if run_is_quiet(record)]
     result, target = "—", rows[0][1]["target"]
     if len(quiet) < RUNS_NEEDED:
@@ -158,12 +219,15 @@ def report(records, figures):
     lines += table(("run", "started", "busy at the start (limit)", "at the end", "other", "quiet"),
                    [(number, record["start"]["time"],
                      f"{record['start']['busy level']:.2f} ({record['start']['busy limit']:.2f})",
-                     f"{record['end']['busy level']:.2f}", state_details(record), "yes" if run_is_quiet(record) else "no")
+                     f"{record['end']['busy level']:.2f}", state_details(record), "no: " + why_not_quiet(record)
+                     if why_not_quiet(record) else "yes")
                     for number, record in enumerate(records, 1)])
     verdicts = [row for row in (verdict(records, figure) for figure in figures) if row]
     lines += ["", f"Over the runs (a measurement needs {RUNS_NEEDED} quiet runs within the band; a run is quiet when "
-                  f"it starts with the machine below its busy limit: the 1-minute load average at most "
-                  f"{BUSY_LOAD_PER_CORE} per core, on Windows the processors' load at most {BUSY_CPU_PERCENT} %):", ""]
+                  f"it starts with the machine at most at its busy limit, the 1-minute load average at most "
+                  f"{BUSY_LOAD_PER_CORE} per core (on Windows the processors' load at most {BUSY_CPU_PERCENT} %), "
+                  f"and, where it can be told, other processes used at most {OTHERS_LIMIT_CORES} cores and the "
+                  f"hypervisor took at most {100 * STEAL_LIMIT:.0f} % of the processors during it):", ""]
     lines += table(("figure", "each run", "apart", "band", "verdict", "target", "result"), verdicts)
     return "\n".join(lines)
 
@@ -173,10 +237,10 @@ def state_details(record):
     if "load" not in start:
         return (f"available memory {start['available memory MiB']} MiB; Defender real-time protection "
                 f"{start.get('Defender real-time protection')}")
-    cpu = {key: end["cpu"][key] - start["cpu"][key] for key in ("busy", "total", "steal")}
+    others, steal = disturbance(record)
     cache = "; ".join(f"{name} {100 * start['page cache'][name]:.0f} → {100 * end['page cache'][name]:.0f} %"
                       for name in start["page cache"])
-    return (f"load {' '.join(map(str, start['load']))} → {' '.join(map(str, end['load']))}; processors busy "
-            f"{100 * cpu['busy'] / max(cpu['total'], 1):.0f} % during the run (steal "
-            f"{100 * cpu['steal'] / max(cpu['total'], 1):.0f} %); available memory "
-            f"{start['available memory MiB']} MiB; images in the page cache at start → end: {cache}")
+    return (f"load {' '.join(map(str, start['load']))} → {' '.join(map(str, end['load']))}; during the run other "
+            f"processes used {'an unknown share' if others is None else f'{others:.2f} cores'} and the hypervisor "
+            f"took {100 * steal:.0f} %; available memory {start['available memory MiB']} MiB; images in the page "
+            f"cache at start → end: {cache}")
