@@ -62,8 +62,13 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 enum class Outcome { kAccepted, kRefused, kJsonError };
 
+// A FILETIME counts 100 ns ticks from 1601-01-01; 1970 is 369 years later, 89 of them leap
+// years (the 92 multiples of 4 less 1700, 1800 and 1900).
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+constexpr std::uint64_t kEpochTicks = (369 * 365 + 89) * kDay * kTicksPerSecond;
+
 std::uint64_t FileTimeOf(std::uint64_t unix_seconds) {
-  return unix_seconds * kFileTimeTicksPerSecond + kUnixEpochAsFileTime;
+  return unix_seconds * kTicksPerSecond + kEpochTicks;
 }
 
 // Stands in for the system parts and records what the rule code hands them.
@@ -191,7 +196,7 @@ TEST(ManifestRulesTest, EnvelopePayloadAndClock) {
       {"clock moves on", soon, kRefused, {FileTimeOf(kNow), FileTimeOf(kNow + 400)}},
       // Parts of a second are cut off: just under issuedAt - 300 is still too early.
       {"part of a second early", soon, kRefused, {FileTimeOf(kNow) - 1, FileTimeOf(kNow)}},
-      {"clock before 1970", kManifest, kRefused, {kUnixEpochAsFileTime - 1}},
+      {"clock before 1970", kManifest, kRefused, {kEpochTicks - 1}},
   };
   for (const auto& c : cases) {
     FakeSystem system;
