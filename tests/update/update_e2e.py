@@ -8,6 +8,8 @@
 #   update_e2e.py SOURCE_DIR BUILD_DIR NATIVE_TOOL PRIVATE_KEY HOST GROUP
 #
 # GROUP names one test class below; each group has its own namespace, Wine prefix and server.
+# VEXO_UPDATE_E2E_ONLY names one test of the class, VEXO_UPDATE_E2E_ROWS a regular expression
+# that limits the rows of a table to those whose label it finds (scripts/mutate uses both).
 import contextlib, hashlib, http.client, json, math, os, re, shutil, socket, ssl, struct, subprocess
 import sys, tempfile, threading, time, unittest
 from pathlib import Path
@@ -20,6 +22,7 @@ STAND_IN = f"{BUILD}/bin/stand-in-program.exe"
 MANIFEST, FILES = "api/program-updates/v1/manifest/host", "api/program-updates/v1/files"
 SITE_TOOL, ACCESS_LOG = f"{SOURCE}/server/nginx/vexo-update-site.sh", f"{WORK}/logs/vexo-updates.access.log"
 WORKER = "--vexo-update-worker"
+chosen = lambda label: re.search(os.environ.get("VEXO_UPDATE_E2E_ROWS", ""), label)
 # How long a box stays up when a restarted launcher must count as come up: on Windows it waits
 # at the consent prompt; under Wine its re-start refuses at once with a box.
 HUMAN_MS = 3500
@@ -235,7 +238,7 @@ class RollbackTest(unittest.TestCase):
 
     def test_a_new_program_that_does_not_come_up_is_rolled_back(self):
         tree = publish(STAND_IN)
-        for label, env, worker_exit in self.ROWS:
+        for label, env, worker_exit in filter(lambda row: chosen(row[0]), self.ROWS):
             with self.subTest(label), Server(tree) as server:
                 launch = Launch(label).run(env=env)
                 staging, = launch.staging
@@ -306,7 +309,7 @@ class AttackTest(unittest.TestCase):
 
     def test_hostile_answers_change_nothing_and_the_start_goes_on(self):
         baseline = None
-        for label, server, *deadline in self.rows():
+        for label, server, *deadline in filter(lambda row: chosen(row[0]), self.rows()):
             with self.subTest(label), server:
                 # The normal start went on: under Wine its re-start through "runas" is unelevated
                 # and refuses with its box, and the launcher passes the 5 on.
@@ -363,7 +366,7 @@ class CrashTest(unittest.TestCase):
 
     def test_a_process_ended_at_any_point_leaves_a_whole_program_and_no_loop(self):
         trees, fails = {NEW: publish(NEW), STAND_IN: publish(STAND_IN)}, {"VEXO_TEST_STAND_IN_EXIT": "3"}
-        for point in self.POINTS:
+        for point in filter(chosen, self.POINTS):
             release = STAND_IN if point.startswith("rollback") else NEW
             with self.subTest(point), Server(trees[release]) as server:
                 launch = Launch(f"crash {point}")
@@ -498,6 +501,7 @@ if __name__ == "__main__":
         sys.exit(status)
     enter_namespace()
     try:
-        unittest.main(argv=[sys.argv[0], "-v", GROUP])
+        only = os.environ.get("VEXO_UPDATE_E2E_ONLY")
+        unittest.main(argv=[sys.argv[0], "-v", f"{GROUP}.{only}" if only else GROUP])
     finally:
         subprocess.run(["wineserver", "-k"])
