@@ -12,18 +12,22 @@
 #include <vector>
 
 #include "fs/file_identity.h"
+#include "launcher/messages.h"
 #include "tests/e2e/launcher_test_support.h"
+#include "tests/support/box_watcher.h"
 #include "tests/support/demo_host_run.h"
 
 namespace vexo::test {
 namespace {
 
 // Runs a copy of `image` (named `name`, by default as the image) beside the planted bcrypt.dll,
-// answering every box it shows (No where there is one), and reports whether the planted DLL was
-// loaded.
+// which must show the boxes of `boxes` and end with `exit_code` (so it got as far as its mode
+// goes), and reports whether the planted DLL was loaded.
 bool LoadsPlantedBcrypt(const std::wstring& image,
                         const std::vector<std::wstring>& arguments,
                         TokenKind token,
+                        const BoxScript& boxes,
+                        std::uint32_t exit_code,
                         std::wstring name = {}) {
   const ScratchFolder folder(L"planted");
   folder.CopyIn(InBuildTree(VEXO_PLANTED_BCRYPT_IMAGE), L"bcrypt.dll");
@@ -32,7 +36,9 @@ bool LoadsPlantedBcrypt(const std::wstring& image,
   }
   ::DeleteFileW(VEXO_PLANTED_MARKER);
   const ProgramStart start{folder.CopyIn(image, name), arguments, token, folder.path()};
-  EXPECT_FALSE(RunWithBoxes(start, BoxScript(), kLauncherTimeoutMs).result.timed_out);
+  const ScriptedRun run = RunWithBoxes(start, boxes, kLauncherTimeoutMs);
+  EXPECT_TRUE(BoxesAsScripted(run));
+  EXPECT_EQ(run.result.exit_code, exit_code);
   return PathExists(VEXO_PLANTED_MARKER);
 }
 
@@ -46,15 +52,26 @@ TEST(DllSearchTest, PlantedBcryptIsNotLoadedByAnUnelevatedStart) {
   if (!LimitedTokenExists())
     GTEST_SKIP() << kNoLimitedToken;
   const HostKnobs knobs(L"exit=2");
-  EXPECT_FALSE(LoadsPlantedBcrypt(InBuildTree(VEXO_LAUNCHER_IMAGE), {}, TokenKind::kLimited,
-                                  L"Vexo-Host (1).exe"));
+  // Under Wine the elevated instance is refused for lack of rights (5, its box); where it is
+  // elevated, the Host's failing preparation ends the run (2, its box).
+  const std::uint32_t code = kOnWindows ? 2 : 5;
+  const BoxScript boxes = BoxScript().ExpectOk(
+      BoxIcon::kError, FailureBoxText(kOnWindows ? message::kAuxiliaryServiceNotPrepared
+                                                 : message::kAdministratorApprovalRequired,
+                                      code));
+  EXPECT_FALSE(LoadsPlantedBcrypt(InBuildTree(VEXO_LAUNCHER_IMAGE), {}, TokenKind::kLimited, boxes,
+                                  code, L"Vexo-Host (1).exe"));
 }
 
 // The update worker starts without the payload.
 TEST(DllSearchTest, PlantedBcryptIsLoadedOnlyByAStaticImporter) {
+  // The worker outside a staging folder refuses with 13.
   EXPECT_FALSE(LoadsPlantedBcrypt(InBuildTree(VEXO_LAUNCHER_IMAGE),
-                                  {L"--vexo-update-worker", L"1234"}, TokenKind::kFull));
-  EXPECT_TRUE(LoadsPlantedBcrypt(InBuildTree(VEXO_BCRYPT_IMPORTER_IMAGE), {}, TokenKind::kFull));
+                                  {L"--vexo-update-worker", L"1234"}, TokenKind::kFull, {}, 13));
+  // The importer ends as the loader ends it when the planted DLL fails its load.
+  constexpr std::uint32_t kDllInitFailed = 0xC0000142;
+  EXPECT_TRUE(LoadsPlantedBcrypt(InBuildTree(VEXO_BCRYPT_IMPORTER_IMAGE), {}, TokenKind::kFull, {},
+                                 kDllInitFailed));
 }
 
 }  // namespace
