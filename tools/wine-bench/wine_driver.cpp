@@ -14,6 +14,17 @@ constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile wind
 constexpr int kBoxTextControlId = 0xFFFF;
 constexpr std::uint64_t kAnswered = UINT64_MAX;  // in place of the tick a box was first seen
 
+// Boxes whose thread has handled a message sent once the box was seen: its WM_INITDIALOG has
+// returned, so the hook has marked it ready if it saw it at all. The answer comes back through
+// the sending thread's message queue.
+thread_local std::vector<HWND> g_settled_boxes;
+void CALLBACK NoteBoxSettled(HWND window, UINT, ULONG_PTR, LRESULT) {
+  g_settled_boxes.push_back(window);
+}
+bool BoxSettled(HWND window) {
+  return std::find(g_settled_boxes.begin(), g_settled_boxes.end(), window) != g_settled_boxes.end();
+}
+
 // Button names by control id, IDOK 1 to IDNO 7.
 constexpr const char* kButtonNames[] = {"0",     "ok",     "cancel", "abort",
                                         "retry", "ignore", "yes",    "no"};
@@ -285,14 +296,20 @@ void BoxResponder::Poll() {
     }
   }
   // Forget boxes that are gone, so a window handle handed out again later is a new box.
-  std::erase_if(first_seen_, [&](const auto& entry) {
-    return std::find(boxes.begin(), boxes.end(), entry.first) == boxes.end();
-  });
+  const auto gone = [&](HWND window) {
+    return std::find(boxes.begin(), boxes.end(), window) == boxes.end();
+  };
+  std::erase_if(first_seen_, [&](const auto& entry) { return gone(entry.first); });
+  std::erase_if(g_settled_boxes, gone);
   const std::uint64_t now = ::GetTickCount64();
   for (const HWND window : boxes) {
-    std::uint64_t& seen = first_seen_.try_emplace(window, now).first->second;
+    const auto [entry, first_sight] = first_seen_.try_emplace(window, now);
+    std::uint64_t& seen = entry->second;
+    if (first_sight) {
+      ::SendMessageCallbackW(window, WM_NULL, 0, 0, NoteBoxSettled, 0);
+    }
     const bool ready = ::GetPropW(window, kBoxReadyProperty) != nullptr;
-    if (seen == kAnswered || now - seen < hold_ms_ || (!ready && now - seen < kBoxReadyGraceMs)) {
+    if (seen == kAnswered || now - seen < hold_ms_ || (!ready && !BoxSettled(window))) {
       continue;  // answered, held, or still setting up
     }
     const ObservedBox box = ReadBox(window, ready);

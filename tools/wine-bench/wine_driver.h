@@ -107,8 +107,6 @@ std::wstring OtherSpellingOf(const std::wstring& path);
 // The caption of every message box the product shows.
 inline constexpr wchar_t kProductBoxCaption[] = L"벡소링크 원격지원";
 inline constexpr std::uint32_t kBoxPollIntervalMs = 20;
-// A box the hook has not marked ready within this time is read anyway (icon unobserved).
-inline constexpr std::uint32_t kBoxReadyGraceMs = 3000;
 
 // What the hook records on a dialog: a ready mark once WM_INITDIALOG has returned, and the
 // BoxIcon of its last STM_SETICON (never kNone, which a property cannot hold).
