@@ -22,16 +22,16 @@ namespace {
 
 using namespace test;
 
-// Job and process handles of this process, found by probing the handle table: only a job
-// answers a job query, only a process gives a process id.
-std::size_t CountOwnJobAndProcessHandles() {
+// Job, process and thread handles of this process, found by probing the handle table: only a
+// job answers a job query, only a process gives a process id, only a thread a thread id.
+std::size_t CountOwnJobProcessAndThreadHandles() {
   std::size_t count = 0;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job{};
   for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
     const auto handle = reinterpret_cast<HANDLE>(value);
     count += ::QueryInformationJobObject(handle, JobObjectBasicAccountingInformation, &job,
                                          sizeof(job), nullptr) ||
-             ::GetProcessId(handle) != 0;
+             ::GetProcessId(handle) != 0 || ::GetThreadId(handle) != 0;
   }
   return count;
 }
@@ -93,10 +93,10 @@ TEST(StartHostTest, StartsInItsJobAndLeavesNothingRunning) {
     const DemoHostRun run(c.host_name);
     const std::wstring report = run.OutsidePath(L"report.txt");
     const HostKnobs knobs(L"report=" + report + L";" + c.knobs);
-    const std::size_t handles_before = CountOwnJobAndProcessHandles();
+    const std::size_t handles_before = CountOwnJobProcessAndThreadHandles();
     std::future<std::uint32_t> call = std::async(
         std::launch::async, [&] { return StartHost(run.folder(), c.arguments, c.supervision); });
-    const UniqueHandle host = OpenRunningHost(run.host_path(), call);
+    UniqueHandle host = OpenRunningHost(run.host_path(), call);
     std::uint32_t exit_code = 0;
     EXPECT_EQ(RefusalOf([&] { exit_code = call.get(); }), c.refusal);
     EXPECT_EQ(exit_code, c.exit_code);
@@ -106,8 +106,10 @@ TEST(StartHostTest, StartsInItsJobAndLeavesNothingRunning) {
       ASSERT_TRUE(host && ::GetExitCodeProcess(host.get(), &host_exit));
       EXPECT_EQ(host_exit, c.host_exit);
     }
+    host.reset();
+    call = {};  // joins the thread of the call
+    EXPECT_EQ(CountOwnJobProcessAndThreadHandles(), handles_before);
     if (run.host_path().empty()) {
-      EXPECT_EQ(CountOwnJobAndProcessHandles(), handles_before);
       continue;
     }
     std::wstring expected = L"\"" + run.host_path() + L"\"";

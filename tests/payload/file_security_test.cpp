@@ -165,8 +165,8 @@ TEST(FolderRuleTest, StrictAndRelaxed) {
       {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;SY)(A;OICI;GRGX;;;BU)", false, true},
       // Administrators without full access
       {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BA)(A;OICI;GRGX;;;BU)", false, true},
-      // Users with write
-      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGW;;;BU)", false, false},
+      // Users with write besides read and execute
+      {L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGWGX;;;BU)", false, false},
       // Authenticated Users read and execute
       {L"O:BAG:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x001200A9;;;AU)", false, true},
       // Authenticated Users read, execute and append
@@ -221,18 +221,17 @@ TEST(FolderRuleTest, NullDaclFailsBothRules) {
 
 // A deployed payload file that another opener holds without delete sharing (a handle of this
 // test: share modes apply to every open, whichever process holds it) is deleted once released
-// within the retry limit; one held longer is kept, refused with the sharing violation after the
-// limit has passed. The sample file comes from resource 101 of this program.
+// within the retry limit; one held until the call gives up is kept, refused with the sharing
+// violation after the limit has passed. The sample file comes from resource 101 of this program.
 TEST(DeletePayloadFileTest, WaitsOutAShortHoldAndKeepsAFileHeldLonger) {
   const test::ScratchFolder store;
   const test::ScratchFolder scratch;
   ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_EMULATED_SECURITY_STORE", store.path().c_str()));
   const PayloadEntry sample{101, L"sample.txt", VEXO_TEST_PAYLOAD_DIGEST};
   const std::wstring path = scratch.Join(sample.relative_path);
-  const std::tuple<ULONGLONG, std::wstring, bool> cases[] = {
+  const std::tuple<DWORD, std::wstring, bool> cases[] = {
       {2000, L"", false},
-      {kDeleteRetryLimitMs + 2000,
-       Refusal(error::kSharingViolation, message::kFileNotOpenedForCleanup), true},
+      {INFINITE, Refusal(error::kSharingViolation, message::kFileNotOpenedForCleanup), true},
   };
   for (const auto& [hold_ms, refusal, kept] : cases) {
     DeployPayloadFile(scratch.path(), sample, ConvertRunFolderSddl().get()).reset();
@@ -241,12 +240,15 @@ TEST(DeletePayloadFileTest, WaitsOutAShortHoldAndKeepsAFileHeldLonger) {
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     std::jthread release([&held, hold_ms] {
-      ::Sleep(static_cast<DWORD>(hold_ms));
-      held.reset();
+      if (hold_ms != INFINITE) {
+        ::Sleep(hold_ms);
+        held.reset();
+      }
     });
     EXPECT_EQ(RefusalOf([&] { DeletePayloadFile(scratch.path(), sample); }), refusal);
     EXPECT_EQ(::GetTickCount64() - start >= kDeleteRetryLimitMs, kept) << hold_ms;
     release.join();
+    held.reset();
     EXPECT_EQ(PathExists(path), kept);
     ::DeleteFileW(path.c_str());
   }
