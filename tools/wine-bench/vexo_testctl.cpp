@@ -1,10 +1,12 @@
 // vexo-testctl: the bench for scripts and the demo.
 //
-//   vexo-testctl run [--limited] [--yes] [--answer-after-ms N] [--timeout-ms N]
-//                    -- PROGRAM [ARGS...]
+//   vexo-testctl run [--limited] [--yes] [--answer-after-ms N] [--answer-when-file FILE]
+//                    [--timeout-ms N] -- PROGRAM [ARGS...]
 //       Runs PROGRAM (with the limited token when asked), dismisses each product message box
 //       it shows (Cancel, else No, else OK; Yes first with --yes; after N ms when asked, as
-//       slowly as a person would), then prints each box as one UTF-8 line and the exit code, and
+//       slowly as a person would; only once FILE exists when asked, deleting it: a script
+//       creates it when it has what it needs of the box), then prints each box as one UTF-8
+//       line and the exit code, and
 //       returns the exit code; 1460 when the program did not end in time (default 60000 ms) and
 //       was terminated.
 //   vexo-testctl strip-resource FILE ID          removes RT_RCDATA resource ID
@@ -48,6 +50,7 @@ int RunCommand(const Arguments& args) {
   ProgramStart start;
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
   std::uint32_t answer_after_ms = 0;
+  std::wstring answer_when_file;
   int first_answer = IDCANCEL;
   std::size_t i = 0;
   for (; i + 1 < args.size() && args[i] != L"--"; ++i) {
@@ -57,6 +60,8 @@ int RunCommand(const Arguments& args) {
       first_answer = IDYES;
     } else if (args[i] == L"--answer-after-ms") {
       answer_after_ms = ParseNumber(args[++i], kDefaultTimeoutMs);
+    } else if (args[i] == L"--answer-when-file") {
+      answer_when_file = args[++i];
     } else if (args[i] == L"--timeout-ms") {
       timeout_ms = ParseNumber(args[++i], std::numeric_limits<std::uint32_t>::max() / 2);
     } else {
@@ -78,6 +83,11 @@ int RunCommand(const Arguments& args) {
   BoxResponder responder(
       [&](const ObservedBox& box) {
         boxes.push_back(box);
+        const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+        while (!answer_when_file.empty() && !::DeleteFileW(answer_when_file.c_str()) &&
+               ::GetTickCount64() < deadline) {
+          ::Sleep(kBoxPollIntervalMs);
+        }
         return first_answer;
       },
       answer_after_ms);
