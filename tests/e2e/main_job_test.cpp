@@ -223,6 +223,7 @@ class MainJobTest : public testing::Test {
           for (int i = 0; i < 500 && ::FindWindowW(product::kHostWindowClass, nullptr); ++i) {
             ::Sleep(20);
           }
+          EXPECT_FALSE(::FindWindowW(product::kHostWindowClass, nullptr)) << "the Host outlived";
         });
   }
 
