@@ -366,8 +366,6 @@ TEST_F(MainJobTest, DeploymentRemovesItsRunWhateverTheOutcome) {
   } cases[] = {
     // The preparation run ends with 2: nothing registered, the whole removal runs.
     {L"exit=2", L"", 0, FailureBoxText(message::kAuxiliaryServiceNotPrepared, 2), 2},
-    // The preparation run is still at work when its 30 seconds are over: it is ended.
-    {L"sleep=40000", L"", 0, FailureBoxText(message::kPreparationTimedOut, 1460), 1460},
     // The Host ends with 0, its broker service running and a grandchild of each Host run left
     // in its job: silent, and nothing of the run is left.
     {L"start-service;child", L"", 0, L"", 0},
