@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "deploy/messages.h"
 #include "fs/file_identity.h"
 #include "launcher/messages.h"
 #include "tests/e2e/launcher_test_support.h"
