@@ -548,7 +548,7 @@ def main():
     options = argparse.ArgumentParser(description=__doc__)
     options.add_argument("--short", action="store_true", help="one run of one round, a 4 MiB Host (scripts/test)")
     options.add_argument("--runs", type=int, default=RUNS_NEEDED, help="separate runs")
-    options.add_argument("--repeat", type=int, default=11, help="counted rounds of each figure in a run")
+    options.add_argument("--repeat", type=int, default=31, help="counted rounds of each figure in a run")
     options.add_argument("--settle-seconds", type=int, default=300, help="longest wait for a quiet machine per run")
     options.add_argument("--native", metavar="TREE", help="run natively on Windows with this cross-built tree")
     options.add_argument("--summary", metavar="FILE", help="also append the report to FILE (Markdown)")
