@@ -17,6 +17,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -296,6 +297,8 @@ TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
     {L"crash deploy-base-folder", kNoRun, nullptr},
     {L"crash deploy-run-folder", 0, nullptr},
     {L"crash deploy-payload-half-written@1", 0, nullptr},
+    // The same leading part with its first byte changed afterwards is not the launcher's.
+    {L"crash deploy-payload-half-written@1|write Vexo-Host.exe", 13, message::kVersionMismatch},
     {L"crash deploy-payload-file@1", 0, nullptr},
     {L"crash deploy-payload-file@8", 0, nullptr},
     {L"crash deploy-broker-checked", 0, nullptr},
@@ -313,16 +316,20 @@ TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
   for (const auto& c : cases) {
     const std::wstring ops = c.ops;
     SCOPED_TRACE(ToUtf8(ops));
+    // "crash POINT[@PASS][|OPS]": the launcher ends at the point, then the run is changed by OPS.
     const bool crash = ops.starts_with(L"crash ");
+    const std::size_t bar = std::min(ops.find(L'|'), ops.size());
+    const std::wstring point = crash ? ops.substr(6, bar - 6) : L"";
+    const std::wstring after = crash ? ops.substr(std::min(bar + 1, ops.size())) : ops;
     if (crash) {
-      const std::wstring marker = store_.Join(ops.substr(6));
-      ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_POINT", ops.substr(6).c_str());
+      const std::wstring marker = store_.Join(point);
+      ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_POINT", point.c_str());
       ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_MARKER", marker.c_str());
       const HostKnobs knobs(L"start-service");
       EXPECT_TRUE(BoxesAsScripted(Run({}, {}, 0)));
       ::SetEnvironmentVariableW(L"VEXO_TEST_CRASH_POINT", nullptr);
       const std::vector<std::uint8_t> reached = Bytes(marker);
-      EXPECT_EQ(std::wstring(reached.begin(), reached.end()), ops.substr(6, ops.find(L'@') - 6));
+      EXPECT_EQ(std::wstring(reached.begin(), reached.end()), point.substr(0, point.find(L'@')));
     } else {
       EXPECT_TRUE(BoxesAsScripted(Run({}, {}, std::nullopt)));
     }
@@ -332,7 +339,7 @@ TEST_F(MainJobTest, LeftoverRunIsRemovedOnlyAsDeployed) {
     Change(other, L"folder .|file notes.txt");
     ASSERT_EQ(run.empty(), c.code == kNoRun);
     if (!run.empty()) {
-      Change(run, crash ? L"" : ops);
+      Change(run, after);
       const std::string before = Snapshot(run);
       const std::string outside = Snapshot(GetBaseFolder(), run);
       CleanUp(run, c.code, c.message);
