@@ -1,0 +1,155 @@
+// The floor of the launcher's update check that finds nothing newer, done in the same world as
+// the launcher: WinHTTP fetches the manifest over HTTPS from the update host, and CNG checks an
+// ECDSA P-256 signature over its signed bytes. Taking the envelope apart is left out, as in every
+// floor of the bench; the signed bytes and the signature come from the command line's files.
+//
+//   vexo-bench-fetch-verify HOST PATH ENVELOPE SIGNED_BYTES PUBLIC_KEY_HEX SIGNATURE_HEX
+//
+// Exit code 0 when the body fetched is exactly the file ENVELOPE and the signature verifies (so
+// the bench knows the floor did its whole work), 13 when either is not so or a step fails, 87
+// for a bad command line. A GUI program like the launcher, so that neither gets a console.
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/handles.h"
+
+namespace {
+
+constexpr int kExitMismatch = ERROR_INVALID_DATA;
+constexpr int kExitUsage = ERROR_INVALID_PARAMETER;
+constexpr wchar_t kUserAgent[] = L"vexo-bench";
+constexpr wchar_t kGet[] = L"GET";
+
+void CloseInternet(HINTERNET handle) noexcept {
+  ::WinHttpCloseHandle(handle);
+}
+using UniqueInternet = vexo::UniqueResource<vexo::NullableTraits<HINTERNET, &CloseInternet>>;
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::optional<Bytes> ReadWholeFile(const wchar_t* path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return std::nullopt;
+  }
+  return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+std::optional<Bytes> DecodeHex(const std::wstring& text) {
+  if (text.size() % 2 != 0) {
+    return std::nullopt;
+  }
+  Bytes bytes;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const std::wstring pair = text.substr(i, 2);
+    wchar_t* end = nullptr;
+    const unsigned long value = std::wcstoul(pair.c_str(), &end, 16);
+    if (end != pair.c_str() + 2) {
+      return std::nullopt;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  return bytes;
+}
+
+// The body of GET https://HOST/PATH, or nothing when a step fails or the status is not 200.
+std::optional<Bytes> FetchOverHttps(const wchar_t* host, const wchar_t* path) {
+  const UniqueInternet session(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  const UniqueInternet connection(
+      session ? ::WinHttpConnect(session.get(), host, INTERNET_DEFAULT_HTTPS_PORT, 0) : nullptr);
+  const UniqueInternet request(
+      connection ? ::WinHttpOpenRequest(connection.get(), kGet, path, nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)
+                 : nullptr);
+  if (!request ||
+      !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !::WinHttpReceiveResponse(request.get(), nullptr)) {
+    return std::nullopt;
+  }
+  DWORD status = 0;
+  DWORD status_bytes = sizeof(status);
+  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_bytes,
+                             WINHTTP_NO_HEADER_INDEX) ||
+      status != HTTP_STATUS_OK) {
+    return std::nullopt;
+  }
+  Bytes body;
+  for (;;) {
+    std::uint8_t chunk[16384];
+    DWORD read = 0;
+    if (!::WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
+      return std::nullopt;
+    }
+    if (read == 0) {
+      return body;
+    }
+    body.insert(body.end(), chunk, chunk + read);
+  }
+}
+
+bool Succeeded(NTSTATUS status) noexcept {
+  return status >= 0;
+}
+
+// CNG takes its input buffers as PUCHAR but does not write to them.
+PUCHAR InputBytes(const Bytes& bytes) noexcept {
+  return const_cast<PUCHAR>(bytes.data());
+}
+
+// Whether `signature` (r and s) is the ECDSA P-256 signature over the SHA-256 of `signed_bytes`
+// by the key whose BCRYPT_ECCPUBLIC_BLOB is `public_key`.
+bool SignatureVerifies(const Bytes& public_key, const Bytes& signature, const Bytes& signed_bytes) {
+  vexo::UniqueAlgorithmHandle sha256;
+  vexo::UniqueHashHandle hash;
+  std::uint8_t digest[32]{};
+  if (!Succeeded(
+          ::BCryptOpenAlgorithmProvider(sha256.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+      !Succeeded(::BCryptCreateHash(sha256.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
+      !Succeeded(::BCryptHashData(hash.get(), InputBytes(signed_bytes),
+                                  static_cast<ULONG>(signed_bytes.size()), 0)) ||
+      !Succeeded(::BCryptFinishHash(hash.get(), digest, sizeof(digest), 0))) {
+    return false;
+  }
+  vexo::UniqueAlgorithmHandle ecdsa;
+  vexo::UniqueKeyHandle key;
+  return Succeeded(
+             ::BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) &&
+         Succeeded(::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(),
+                                         InputBytes(public_key),
+                                         static_cast<ULONG>(public_key.size()), 0)) &&
+         Succeeded(::BCryptVerifySignature(key.get(), nullptr, digest, sizeof(digest),
+                                           InputBytes(signature),
+                                           static_cast<ULONG>(signature.size()), 0));
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  if (__argc != 7) {
+    return kExitUsage;
+  }
+  const std::optional<Bytes> envelope = ReadWholeFile(__wargv[3]);
+  const std::optional<Bytes> signed_bytes = ReadWholeFile(__wargv[4]);
+  const std::optional<Bytes> public_key = DecodeHex(__wargv[5]);
+  const std::optional<Bytes> signature = DecodeHex(__wargv[6]);
+  if (!envelope || !signed_bytes || !public_key || !signature) {
+    return kExitUsage;
+  }
+  const std::optional<Bytes> fetched = FetchOverHttps(__wargv[1], __wargv[2]);
+  const bool whole =
+      fetched && *fetched == *envelope && SignatureVerifies(*public_key, *signature, *signed_bytes);
+  return whole ? 0 : kExitMismatch;
+}
