@@ -1,7 +1,7 @@
 // The file layer on real files and folders under Wine, where the launcher's own runs do not
-// reach: folder chain pins however a path is written, the refusals of the layer, the SHA-256
-// proof of a file, the strict and relaxed folder rules, and the deletion of a payload file that
-// someone else holds.
+// reach: folder chain pins however a path is written and what they hold against, the refusals of
+// the layer, the SHA-256 proof of a file, the strict and relaxed folder rules, and the deletion of
+// a payload file that someone else holds.
 //
 // The folder rules run against real descriptors converted from SDDL (the owner rows name the
 // trusted principals). What the main job shows through the real launcher is not repeated here
@@ -71,6 +71,29 @@ TEST(PinFolderChainTest, EveryLevelBelowTheRootInOrder) {
     if (written == scratch.path()) {
       EXPECT_EQ(pin.paths(), expected);
     }
+  }
+}
+
+// A held pin shares no delete access, so no level of it can be renamed or deleted: both fail
+// with a sharing violation, and both work once the pin is released.
+TEST(PinFolderChainTest, HeldLevelsRefuseRenameAndDeleteUntilReleased) {
+#if !defined(VEXO_WINDOWS_RUNNER)
+  GTEST_SKIP() << "Wine enforces no share modes on folders: a row of the Windows runner";
+#endif
+  const test::ScratchFolder scratch;
+  ASSERT_TRUE(::CreateDirectoryW(scratch.Join(L"a").c_str(), nullptr));
+  DirectoryChainPin pin = PinFolderChain(scratch.Join(L"a"), ChainSecurity::kIdentityOnly);
+  // The new folder, then the scratch folder; C:\vexo-tests above them is shared with other tests.
+  const std::vector<std::wstring> levels(pin.paths().rbegin(), pin.paths().rend() - 1);
+  for (const DWORD expected : {DWORD{error::kSharingViolation}, DWORD{0}}) {
+    for (const std::wstring& level : levels) {
+      SCOPED_TRACE(test::ToUtf8(level));
+      const std::wstring renamed = level + L"-renamed";
+      EXPECT_EQ(::MoveFileW(level.c_str(), renamed.c_str()) ? 0 : ::GetLastError(), expected);
+      const std::wstring& name = expected == 0 ? renamed : level;
+      EXPECT_EQ(::RemoveDirectoryW(name.c_str()) ? 0 : ::GetLastError(), expected);
+    }
+    pin = DirectoryChainPin();
   }
 }
 
