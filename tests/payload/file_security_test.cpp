@@ -279,5 +279,25 @@ TEST(DeletePayloadFileTest, WaitsOutAShortHoldAndKeepsAFileHeldLonger) {
 
 #endif
 
+// On NTFS the deletion takes POSIX semantics: the name is gone as soon as the deletion returns,
+// though another handle that shares delete access still holds the file open. The legacy
+// disposition would leave the name, refusing every open, until that handle closes.
+TEST(DeletePayloadFileTest, NameGoesAtOnceWhileADeleteSharingHandleStaysOpen) {
+#if !defined(VEXO_WINDOWS_RUNNER)
+  GTEST_SKIP() << "Wine 8 has no POSIX delete semantics: a row of the Windows runner";
+#endif
+  const test::ScratchFolder scratch;
+  const PayloadEntry sample{101, L"sample.txt", VEXO_TEST_PAYLOAD_DIGEST};
+  const std::wstring path = scratch.Join(sample.relative_path);
+  DeployPayloadFile(scratch.path(), sample, ConvertRunFolderSddl().get()).reset();
+  const UniqueHandle held(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(RefusalOf([&] { DeletePayloadFile(scratch.path(), sample); }), L"");
+  EXPECT_EQ(::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0,
+            DWORD{ERROR_FILE_NOT_FOUND});
+}
+
 }  // namespace
 }  // namespace vexo
