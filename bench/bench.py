@@ -42,6 +42,7 @@ DEPLOY_HASH_PASSES = 4  # the proof at the start, the resource before writing, t
 SAVED_AGAIN = "Vexo-Host (1).exe"  # a browser's name for a second download: no update check
 REFUSED_UNELEVATED = 5  # under Wine the re-start through "runas" is not elevated and refuses
 WORK_VARIABLE = "VEXO_BENCH_WORK"
+PROBE_ATTEMPTS = 3  # starts of one measurement that may fail before the program runs
 WINE_ENV = {"WINEPREFIX": str(PREFIX), "WINEARCH": "win64", "WINEDEBUG": "-all", "DISPLAY": "",
             "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe="}
 DEVNULL = subprocess.DEVNULL
@@ -209,16 +210,26 @@ class Native:
 def probe(system, program, *args, limited=False, watch=False, env=None, exit_code=0):
     # One start of `program` under vexo-bench-probe; its figures (milliseconds, bytes). The output
     # goes through a file: a process the program leaves behind inherits it and would hold a pipe.
+    # Under Wine, about one start in a thousand fails before the program runs (the probe cannot
+    # create the process, error 1359, or the probe itself never runs); such a start measured
+    # nothing and is made again, at most PROBE_ATTEMPTS times in all, saying so. A program that
+    # ran and ended with another exit code fails the run at once.
     options = [*(["--limited"] if limited else []), *(["--watch"] if watch else [])]
-    with tempfile.TemporaryFile() as output:
-        status = subprocess.run(system.command(system.programs / "vexo-bench-probe.exe", *options, "--",
-                                               program, *args),
-                                stdin=DEVNULL, stdout=output, stderr=output, env={**system.env, **(env or {})}).returncode
-        output.seek(0)
-        text = output.read().decode(errors="replace").strip()
-    figures = {key: float(value) for key, value in re.findall(r"([a-z-]+)=(-?[0-9.]+)", text)}
+    for attempt in range(1, PROBE_ATTEMPTS + 1):
+        with tempfile.TemporaryFile() as output:
+            status = subprocess.run(system.command(system.programs / "vexo-bench-probe.exe", *options, "--",
+                                                   program, *args), stdin=DEVNULL, stdout=output, stderr=output,
+                                    env={**system.env, **(env or {})}).returncode
+            output.seek(0)
+            text = output.read().decode(errors="replace").strip()
+        figures = {key: float(value) for key, value in re.findall(r"([a-z-]+)=(-?[0-9.]+)", text)}
+        if "exit-code" in figures or attempt == PROBE_ATTEMPTS:
+            break
+        print(f"bench: {program} was not started (probe exit {status}: {text or 'no output'}); starting it again",
+              file=sys.stderr)
     if status != 0 or figures.get("exit-code") != exit_code:
-        fail(f"{program} {' '.join(map(str, args))} did not end as expected (exit {exit_code}): {text}")
+        fail(f"{program} {' '.join(map(str, args))} did not end as expected (exit {exit_code}; probe exit {status}): "
+             f"{text or 'no output'}")
     return figures
 
 
