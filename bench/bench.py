@@ -42,7 +42,8 @@ DEPLOY_HASH_PASSES = 4  # the proof at the start, the resource before writing, t
 SAVED_AGAIN = "Vexo-Host (1).exe"  # a browser's name for a second download: no update check
 REFUSED_UNELEVATED = 5  # under Wine the re-start through "runas" is not elevated and refuses
 WORK_VARIABLE = "VEXO_BENCH_WORK"
-PROBE_ATTEMPTS = 3  # starts of one measurement that may fail before the program runs
+PROBE_ATTEMPTS = 3  # starts of one measurement, when Wine fails to create a process
+WINE_CREATION_FAILED = 1359  # ERROR_INTERNAL_ERROR, what such a failed creation gives
 WINE_ENV = {"WINEPREFIX": str(PREFIX), "WINEARCH": "win64", "WINEDEBUG": "-all", "DISPLAY": "",
             "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe="}
 DEVNULL = subprocess.DEVNULL
@@ -210,10 +211,10 @@ class Native:
 def probe(system, program, *args, limited=False, watch=False, env=None, exit_code=0):
     # One start of `program` under vexo-bench-probe; its figures (milliseconds, bytes). The output
     # goes through a file: a process the program leaves behind inherits it and would hold a pipe.
-    # Under Wine, about one start in a thousand fails before the program runs (the probe cannot
-    # create the process, error 1359, or the probe itself never runs); such a start measured
-    # nothing and is made again, at most PROBE_ATTEMPTS times in all, saying so. A program that
-    # ran and ended with another exit code fails the run at once.
+    # Under Wine 8, about one process creation in a thousand fails with 1359 (an internal error):
+    # the probe's, so that the program never runs, or the program's own, which then ends with
+    # that code. Such a start measured nothing and is made again, at most PROBE_ATTEMPTS times in
+    # all, saying so. A program that ran and ended with any other unexpected code fails the run.
     options = [*(["--limited"] if limited else []), *(["--watch"] if watch else [])]
     for attempt in range(1, PROBE_ATTEMPTS + 1):
         with tempfile.TemporaryFile() as output:
@@ -223,9 +224,10 @@ def probe(system, program, *args, limited=False, watch=False, env=None, exit_cod
             output.seek(0)
             text = output.read().decode(errors="replace").strip()
         figures = {key: float(value) for key, value in re.findall(r"([a-z-]+)=(-?[0-9.]+)", text)}
-        if "exit-code" in figures or attempt == PROBE_ATTEMPTS:
+        unmeasured = "exit-code" not in figures or figures["exit-code"] == WINE_CREATION_FAILED != exit_code
+        if not unmeasured or attempt == PROBE_ATTEMPTS:
             break
-        print(f"bench: {program} was not started (probe exit {status}: {text or 'no output'}); starting it again",
+        print(f"bench: {program} measured nothing (probe exit {status}: {text or 'no output'}); starting it again",
               file=sys.stderr)
     if status != 0 or figures.get("exit-code") != exit_code:
         fail(f"{program} {' '.join(map(str, args))} did not end as expected (exit {exit_code}; probe exit {status}): "
