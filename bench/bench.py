@@ -354,8 +354,14 @@ class Bench:
             return {"ms": self.system.copy_and_flush(root, relative, target)}
 
         def registration():
-            figures = self.start(host, "--uac-install", env=HOST_KNOBS)
-            self.system.delete_service(BROKER_SERVICE_PREFIX + run_id)  # not timed
+            # A run folder of its own each round (copied, not timed), so that a deletion Wine failed
+            # to start (above) leaves a service no later round meets instead of failing it with 1073.
+            round_id = secrets.token_hex(16)
+            registering = self.system.folder / "floor" / round_id / "Vexo-Host.exe"
+            registering.parent.mkdir(parents=True)
+            shutil.copyfile(host, registering)
+            figures = self.start(registering, "--uac-install", env=HOST_KNOBS)
+            self.system.delete_service(BROKER_SERVICE_PREFIX + round_id)  # not timed
             return figures
 
         commands = {"launcher": lambda: self.start(launcher, watch=True, env=HOST_KNOBS),
