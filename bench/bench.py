@@ -354,8 +354,9 @@ class Bench:
             return {"ms": self.system.copy_and_flush(root, relative, target)}
 
         def registration():
-            # A run folder of its own each round (copied, not timed), so that a deletion Wine failed
-            # to start (above) leaves a service no later round meets instead of failing it with 1073.
+            # A run folder of its own each round (copied, not timed): when Wine fails to start the
+            # deletion's `sc` (see probe), the service left behind has a name no later round
+            # registers, instead of failing that round with 1073.
             round_id = secrets.token_hex(16)
             registering = self.system.folder / "floor" / round_id / "Vexo-Host.exe"
             registering.parent.mkdir(parents=True)
