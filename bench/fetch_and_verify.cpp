@@ -19,9 +19,11 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/handles.h"
+#include "common/hex.h"
 
 namespace {
 
@@ -45,21 +47,13 @@ std::optional<Bytes> ReadWholeFile(const wchar_t* path) {
   return Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
-std::optional<Bytes> DecodeHex(const std::wstring& text) {
-  if (text.size() % 2 != 0) {
-    return std::nullopt;
+// Lower-case hex given on the command line, as bytes.
+std::optional<Bytes> DecodeHex(std::wstring_view text) {
+  std::string ascii;
+  for (const wchar_t c : text) {
+    ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
   }
-  Bytes bytes;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const std::wstring pair = text.substr(i, 2);
-    wchar_t* end = nullptr;
-    const unsigned long value = std::wcstoul(pair.c_str(), &end, 16);
-    if (end != pair.c_str() + 2) {
-      return std::nullopt;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(value));
-  }
-  return bytes;
+  return vexo::ParseLowerHex(ascii);
 }
 
 // The body of GET https://HOST/PATH, or nothing when a step fails or the status is not 200.
