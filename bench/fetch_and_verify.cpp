@@ -6,8 +6,10 @@
 //   vexo-bench-fetch-verify HOST PATH ENVELOPE SIGNED_BYTES PUBLIC_KEY_HEX SIGNATURE_HEX
 //
 // Exit code 0 when the body fetched is exactly the file ENVELOPE and the signature verifies (so
-// the bench knows the floor did its whole work), 13 when either is not so or a step fails, 87
-// for a bad command line. A GUI program like the launcher, so that neither gets a console.
+// the bench knows the floor did its whole work), 13 when either is not so or the answer is not
+// 200, the step's own error code when a step of the request fails (a WinHTTP code, 12001 to
+// 12199, for a failed transfer), 87 for a bad command line. A GUI program like the launcher, so
+// that neither gets a console.
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -27,7 +29,7 @@
 
 namespace {
 
-constexpr int kExitMismatch = ERROR_INVALID_DATA;
+constexpr DWORD kExitMismatch = ERROR_INVALID_DATA;
 constexpr int kExitUsage = ERROR_INVALID_PARAMETER;
 constexpr wchar_t kUserAgent[] = L"vexo-bench";
 constexpr wchar_t kGet[] = L"GET";
@@ -56,8 +58,19 @@ std::optional<Bytes> DecodeHex(std::wstring_view text) {
   return vexo::ParseLowerHex(ascii);
 }
 
-// The body of GET https://HOST/PATH, or nothing when a step fails or the status is not 200.
-std::optional<Bytes> FetchOverHttps(const wchar_t* host, const wchar_t* path) {
+// What GET https://HOST/PATH gave: the body, or the last error of the step that failed
+// (kExitMismatch for an answer other than 200).
+struct Fetched {
+  Bytes body;
+  DWORD error = 0;
+};
+
+Fetched FetchOverHttps(const wchar_t* host, const wchar_t* path) {
+  // Read before the holders close their handles, which may change it.
+  const auto failed = [] {
+    const DWORD error = ::GetLastError();
+    return Fetched{{}, error != 0 ? error : kExitMismatch};
+  };
   const UniqueInternet session(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   const UniqueInternet connection(
@@ -70,27 +83,29 @@ std::optional<Bytes> FetchOverHttps(const wchar_t* host, const wchar_t* path) {
       !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(request.get(), nullptr)) {
-    return std::nullopt;
+    return failed();
   }
   DWORD status = 0;
   DWORD status_bytes = sizeof(status);
   if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_bytes,
-                             WINHTTP_NO_HEADER_INDEX) ||
-      status != HTTP_STATUS_OK) {
-    return std::nullopt;
+                             WINHTTP_NO_HEADER_INDEX)) {
+    return failed();
   }
-  Bytes body;
+  if (status != HTTP_STATUS_OK) {
+    return Fetched{{}, kExitMismatch};
+  }
+  Fetched fetched;
   for (;;) {
     std::uint8_t chunk[16384];
     DWORD read = 0;
     if (!::WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
-      return std::nullopt;
+      return failed();
     }
     if (read == 0) {
-      return body;
+      return fetched;
     }
-    body.insert(body.end(), chunk, chunk + read);
+    fetched.body.insert(fetched.body.end(), chunk, chunk + read);
   }
 }
 
@@ -142,8 +157,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!envelope || !signed_bytes || !public_key || !signature) {
     return kExitUsage;
   }
-  const std::optional<Bytes> fetched = FetchOverHttps(__wargv[1], __wargv[2]);
+  const Fetched fetched = FetchOverHttps(__wargv[1], __wargv[2]);
+  if (fetched.error != 0) {
+    return static_cast<int>(fetched.error);
+  }
   const bool whole =
-      fetched && *fetched == *envelope && SignatureVerifies(*public_key, *signature, *signed_bytes);
-  return whole ? 0 : kExitMismatch;
+      fetched.body == *envelope && SignatureVerifies(*public_key, *signature, *signed_bytes);
+  return whole ? 0 : static_cast<int>(kExitMismatch);
 }
