@@ -263,9 +263,9 @@ class Nginx:
         while port_open():
             time.sleep(0.02)
 
-    def requests(self, user_agent=""):
-        # The requests logged, or those of one client by the user agent the site logs.
-        return sum(f'"{user_agent}' in line for line in self.log.read_text().splitlines())
+    def requests_from(self, user_agent):
+        # The requests the site logged with this user agent.
+        return sum(f'"{user_agent}"' in line for line in self.log.read_text().splitlines())
 
     def fetch_and_verify(self):
         # The floor of an update check that finds nothing newer: curl of the manifest and
@@ -394,8 +394,10 @@ class Bench:
         floor = median(plus(*parts.values()))
         # The old floor (native copies and hashes, no program start, no service, no CNG) stays in
         # the note for continuity, not judged: native tools beside Wine's starts drift by themselves.
-        old = (f"; beside the old floor of earlier runs (cp + 3 sha256sum {median(s['old floor', 'ms']):.1f} ms) "
-               f"{median(window) / median(s['old floor', 'ms']):.2f}×, not judged" if "old floor" in commands else "")
+        old = ""
+        if "old floor" in commands:
+            old_ms = median(s["old floor", "ms"])
+            old = f"; beside the old floor of earlier runs (cp + 3 sha256sum {old_ms:.1f} ms) {median(window) / old_ms:.2f}×, not judged"
         self.add("deploy to Host start", "ratio", median(window) / floor, spread(window),
                  f"fair floor {floor:.1f} ms = " + " + ".join(f"{name} {median(v):.1f}" for name, v in parts.items()),
                  "≤ 1.50×", median(window) <= 1.5 * floor,
@@ -440,7 +442,7 @@ class Bench:
             fetch_and_verify = self.fetch_and_verify_floor(server, public_key_hex)
             s = self.rounds({**starts, "curl + openssl": server.fetch_and_verify, "fetch + verify": fetch_and_verify,
                              "no-op": lambda: self.start(self.system.programs / "vexo-bench-noop.exe", limited=True)})
-            if server.requests(LAUNCHER_USER_AGENT) != self.warmup + self.repeat:
+            if server.requests_from(LAUNCHER_USER_AGENT) != self.warmup + self.repeat:
                 fail("the launcher named Vexo-Host.exe did not ask the server once at each start")
         added = minus(s["named", "first-box-ms"], s["saved again", "first-box-ms"])
         floor, native = median(minus(s["fetch + verify", "exit-ms"], s["no-op", "exit-ms"])), median(s["curl + openssl", "ms"])
