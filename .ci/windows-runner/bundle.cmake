@@ -1,8 +1,8 @@
 # Stages what the Windows job needs into BUNDLE, by the paths the test programs know from the
 # build tree (test::InBuildTree): the plan at its root; the programs, the launcher, the tools and
 # the hook DLL of bin; the stand-in Host, the planted DLL and the 0.3.0 launcher; the signed
-# update fixture, published here with the native release tool and the build's throwaway key,
-# which stays in the build tree. Refuses a plan that names a program missing from the bundle,
+# update fixture and the update rows' site (the stand-in program as release 0.3.0), published
+# here with the native release tool and the build's throwaway key, which stays in the build tree. Refuses a plan that names a program missing from the bundle,
 # and a bundle that holds a private key.
 #
 #   cmake -DTREE=<build tree> -DBUNDLE=<folder> -DPLAN=<plan> -DTOOL=<vexo-update>
@@ -16,6 +16,12 @@ endforeach()
 set(PROGRAM ${TREE}/bin/update_signature_test.exe)
 set(OUT ${TREE}/tests/update/signed-update)
 include(${PUBLISH})
+set(site ${TREE}/tests/update/site-stand-in)
+set(PROGRAM ${TREE}/bin/stand-in-program.exe)
+set(OUT ${site})
+set(VERSION 0.3.0)
+set(SEQUENCE 2)
+include(${PUBLISH})
 
 file(REMOVE_RECURSE ${BUNDLE})
 file(MAKE_DIRECTORY ${BUNDLE})
@@ -24,7 +30,7 @@ foreach(folder bin demo-host planted launcher-0.3.0)
   file(COPY ${TREE}/${folder} DESTINATION ${BUNDLE} FILES_MATCHING PATTERN "*.exe" PATTERN "*.dll"
        PATTERN CMakeFiles EXCLUDE)
 endforeach()
-file(COPY ${OUT} DESTINATION ${BUNDLE}/tests/update)
+file(COPY ${TREE}/tests/update/signed-update ${site} DESTINATION ${BUNDLE}/tests/update)
 
 file(STRINGS ${PLAN} programs REGEX "^program ")
 foreach(line IN LISTS programs)
