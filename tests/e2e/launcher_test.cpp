@@ -5,7 +5,7 @@
 // and the elevated start under plain Wine. The command-line grammar itself is tested in
 // tests/launcher/launch_request_test.cpp; here one row shows that its refusal reaches the
 // outside as 87 without a window. Then the session: a lock held or squatted at a normal start,
-// and the hand-over to the instance started through "runas".
+// a start in the services' session 0, and the hand-over to the instance started through "runas".
 //
 // Wine starts a "runas" program with the caller's own token, so from a limited start the
 // re-started instance has no rights either: it shows its own refusal and ends with 5, which the
@@ -18,7 +18,11 @@
 #include <shellapi.h>
 #include <winternl.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "common/path.h"
 #include "fs/messages.h"
@@ -195,6 +199,57 @@ TEST(NormalStartTest, HeldOrSquattedLockIsMetWithAMessage) {
     EXPECT_TRUE(BoxesAsScripted(run));
     EXPECT_EQ(run.result.exit_code, c.code);
   }
+}
+
+// schtasks.exe of the system with `arguments`; its exit code.
+std::uint32_t RunSchtasks(std::vector<std::wstring> arguments) {
+  RunningProgram schtasks = StartProgram(
+      {std::wstring(_wgetenv(L"SystemRoot")) + L"\\System32\\schtasks.exe", std::move(arguments)});
+  return schtasks.WaitOrTerminate(kLauncherTimeoutMs).exit_code;
+}
+
+// Deletes the Task Scheduler's task `name`, whether it exists or not.
+void DeleteTask(const wchar_t* name) {
+  RunSchtasks({L"/Delete", L"/TN", name, L"/F"});
+}
+
+// Session 0 serves services, never a customer: a launcher started there refuses before it takes
+// a lock, with its box and 5. The row starts itself again as LocalSystem through the Task
+// Scheduler, which runs it in session 0; there it starts the launcher and answers its box on
+// that session's desktop, which no other session reaches, and its report comes back as a file.
+TEST(SessionZeroStartTest, LauncherRefusesWithTheSessionMessage) {
+#if !defined(VEXO_WINDOWS_RUNNER)
+  GTEST_SKIP() << "Wine runs every process in session 1: a row of the Windows runner";
+#endif
+  DWORD session_id = 0;
+  ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session_id));
+  if (session_id == 0) {
+    const BoxScript refusal =
+        BoxScript().ExpectOk(BoxIcon::kError, FailureBoxText(message::kSessionUnknown, 5));
+    const ScriptedRun run = LauncherCopy(L"session-0").Run({}, refusal);
+    EXPECT_TRUE(BoxesAsScripted(run));
+    EXPECT_EQ(run.result.exit_code, 5u);
+    return;
+  }
+  const ScratchFolder scratch(L"session-0-report");
+  const std::wstring report_path = scratch.Join(L"report.xml");
+  const std::wstring command = L"\"" + CurrentProgramFolder() + L"\\e2e_launcher_test.exe\" " +
+                               L"--gtest_filter=SessionZeroStartTest.* --gtest_output=xml:" +
+                               report_path;
+  const UniqueResource<NullableTraits<const wchar_t*, &DeleteTask>> task(L"VexoSessionZeroStart");
+  ASSERT_EQ(RunSchtasks({L"/Create", L"/TN", task.get(), L"/TR", command, L"/SC", L"ONCE", L"/ST",
+                         L"00:00", L"/RU", L"SYSTEM", L"/F"}),
+            0u);
+  ASSERT_EQ(RunSchtasks({L"/Run", L"/TN", task.get()}), 0u);
+  std::string report;
+  for (const ULONGLONG limit = ::GetTickCount64() + 2 * kLauncherTimeoutMs;
+       report.find("</testsuites>") == std::string::npos && ::GetTickCount64() < limit;) {
+    ::Sleep(500);
+    std::ostringstream read;
+    read << std::ifstream(std::filesystem::path(report_path), std::ios::binary).rdbuf();
+    report = read.str();
+  }
+  EXPECT_NE(report.find("tests=\"1\" failures=\"0\""), std::string::npos) << report;
 }
 
 // An unelevated start re-starts its own file through "runas" with exactly the switch line of
