@@ -18,11 +18,7 @@
 #include <shellapi.h>
 #include <winternl.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "common/path.h"
 #include "fs/messages.h"
@@ -201,18 +197,6 @@ TEST(NormalStartTest, HeldOrSquattedLockIsMetWithAMessage) {
   }
 }
 
-// schtasks.exe of the system with `arguments`; its exit code.
-std::uint32_t RunSchtasks(std::vector<std::wstring> arguments) {
-  RunningProgram schtasks = StartProgram(
-      {std::wstring(_wgetenv(L"SystemRoot")) + L"\\System32\\schtasks.exe", std::move(arguments)});
-  return schtasks.WaitOrTerminate(kLauncherTimeoutMs).exit_code;
-}
-
-// Deletes the Task Scheduler's task `name`, whether it exists or not.
-void DeleteTask(const wchar_t* name) {
-  RunSchtasks({L"/Delete", L"/TN", name, L"/F"});
-}
-
 // Session 0 serves services, never a customer: a launcher started there refuses before it takes
 // a lock, with its box and 5. The row starts itself again as LocalSystem through the Task
 // Scheduler, which runs it in session 0; there it starts the launcher and answers its box on
@@ -232,24 +216,12 @@ TEST(SessionZeroStartTest, LauncherRefusesWithTheSessionMessage) {
     return;
   }
   const ScratchFolder scratch(L"session-0-report");
-  const std::wstring report_path = scratch.Join(L"report.xml");
-  const std::wstring command = L"\"" + CurrentProgramFolder() + L"\\e2e_launcher_test.exe\" " +
-                               L"--gtest_filter=SessionZeroStartTest.* --gtest_output=xml:" +
-                               report_path;
-  const UniqueResource<NullableTraits<const wchar_t*, &DeleteTask>> task(L"VexoSessionZeroStart");
-  ASSERT_EQ(RunSchtasks({L"/Create", L"/TN", task.get(), L"/TR", command, L"/SC", L"ONCE", L"/ST",
-                         L"00:00", L"/RU", L"SYSTEM", L"/F"}),
-            0u);
-  ASSERT_EQ(RunSchtasks({L"/Run", L"/TN", task.get()}), 0u);
-  std::string report;
-  for (const ULONGLONG limit = ::GetTickCount64() + 2 * kLauncherTimeoutMs;
-       report.find("</testsuites>") == std::string::npos && ::GetTickCount64() < limit;) {
-    ::Sleep(500);
-    std::ostringstream read;
-    read << std::ifstream(std::filesystem::path(report_path), std::ios::binary).rdbuf();
-    report = read.str();
-  }
-  EXPECT_NE(report.find("tests=\"1\" failures=\"0\""), std::string::npos) << report;
+  const std::wstring report = scratch.Join(L"report.xml");
+  const std::string text = RunInServicesSession(
+      CurrentProgramFolder() + L"\\e2e_launcher_test.exe",
+      {L"--gtest_filter=SessionZeroStartTest.*", L"--gtest_output=xml:" + report}, report,
+      "</testsuites>", 2 * kLauncherTimeoutMs);
+  EXPECT_NE(text.find("tests=\"1\" failures=\"0\""), std::string::npos) << text;
 }
 
 // An unelevated start re-starts its own file through "runas" with exactly the switch line of

@@ -3,6 +3,9 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "common/path.h"
 
@@ -10,6 +13,9 @@ namespace vexo::test {
 namespace {
 
 constexpr DWORD kTerminateWaitMs = 10000;
+constexpr DWORD kSchtasksTimeoutMs = 60000;
+constexpr DWORD kReportPollMs = 500;
+constexpr wchar_t kServicesSessionTask[] = L"VexoTestServicesSession";
 constexpr int kMaxWindowText = 8192;  // bounds what is read from a hostile window
 constexpr int kBoxTextControlId = 0xFFFF;
 constexpr std::uint64_t kAnswered = UINT64_MAX;  // in place of the tick a box was first seen
@@ -228,6 +234,58 @@ RunningProgram StartProgram(const ProgramStart& start) {
   }
   const UniqueHandle thread(info.hThread);
   return RunningProgram(UniqueHandle(info.hProcess), info.dwProcessId);
+}
+
+namespace {
+
+// schtasks.exe of the system with `arguments`; its exit code.
+std::uint32_t RunSchtasks(std::vector<std::wstring> arguments) {
+  wchar_t system[MAX_PATH] = {};
+  if (::GetSystemDirectoryW(system, MAX_PATH) == 0) {
+    ThrowSupportError("GetSystemDirectoryW", ::GetLastError());
+  }
+  return StartProgram({std::wstring(system) + L"\\schtasks.exe", std::move(arguments)})
+      .WaitOrTerminate(kSchtasksTimeoutMs)
+      .exit_code;
+}
+
+void DeleteTask(const wchar_t* name) noexcept {
+  try {
+    RunSchtasks({L"/Delete", L"/TN", name, L"/F"});
+  } catch (const SupportError&) {
+  }
+}
+
+std::string FileText(const std::wstring& path) {
+  std::ostringstream text;
+  text << std::ifstream(std::filesystem::path(path), std::ios::binary).rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::string RunInServicesSession(const std::wstring& program,
+                                 const std::vector<std::wstring>& arguments,
+                                 const std::wstring& report,
+                                 std::string_view done,
+                                 std::uint32_t timeout_ms) {
+  std::wstring line;
+  AppendQuotedArgument(line, program);
+  for (const auto& argument : arguments) {
+    AppendQuotedArgument(line += L' ', argument);
+  }
+  const UniqueResource<NullableTraits<const wchar_t*, &DeleteTask>> task(kServicesSessionTask);
+  if (RunSchtasks({L"/Create", L"/TN", task.get(), L"/TR", line, L"/SC", L"ONCE", L"/ST", L"00:00",
+                   L"/RU", L"SYSTEM", L"/F"}) != 0 ||
+      RunSchtasks({L"/Run", L"/TN", task.get()}) != 0) {
+    ThrowSupportError("schtasks could not create or run the task " + ToUtf8(task.get()), 0);
+  }
+  std::string text;
+  for (const ULONGLONG limit = ::GetTickCount64() + timeout_ms;
+       text.find(done) == std::string::npos && ::GetTickCount64() < limit; ::Sleep(kReportPollMs)) {
+    text = FileText(report);
+  }
+  return text;
 }
 
 std::wstring OtherSpellingOf(const std::wstring& path) {

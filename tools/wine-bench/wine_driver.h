@@ -83,6 +83,15 @@ class RunningProgram {
 
 // Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
 RunningProgram StartProgram(const ProgramStart& start);
+// Runs `program` with `arguments` as LocalSystem in the services' session 0, through a task of
+// the Task Scheduler that is deleted however this ends, and waits until the file `report` holds
+// `done` or `timeout_ms` has passed; returns what the file then holds. Windows only: Wine runs
+// every process in session 1.
+std::string RunInServicesSession(const std::wstring& program,
+                                 const std::vector<std::wstring>& arguments,
+                                 const std::wstring& report,
+                                 std::string_view done,
+                                 std::uint32_t timeout_ms);
 std::wstring CurrentProgramFolder();
 // A file of the build tree by its path relative to the tree ("bin/Vexo-Host.exe"). Test
 // programs lie in the tree's bin folder, so the tree is found wherever it lies: on drive Z:
