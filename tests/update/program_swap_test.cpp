@@ -1,5 +1,7 @@
-// The worker's two swaps keep the program's DACL. Windows keeps a file's descriptor across a
-// rename and Wine keeps none (docs/wine-gaps.md), so this runs on the Windows runner only.
+// What Wine cannot show of the update's files (docs/wine-gaps.md), so these run on the Windows
+// runner only: the worker's two swaps keep the program's DACL (Windows keeps a file's descriptor
+// across a rename, Wine keeps none), and the sweep of staging folders goes by creation time
+// (Wine reports a folder's last change as its creation time).
 #include <windows.h>
 
 #include <sddl.h>
@@ -11,6 +13,7 @@
 
 #include "tools/wine-bench/wine_driver.h"
 #include "update/program_swap_win.h"
+#include "update/staging_sweep_win.h"
 #include "update/update_files_win.h"
 
 namespace vexo {
@@ -51,6 +54,24 @@ TEST(ProgramSwapTest, TheProgramKeepsItsDaclAcrossUpdateAndRollback) {
   EXPECT_EQ(DaclText(paths.target), shared_dacl);
   PutPreviousProgramBack(paths, Sha256Hex(old_program));
   EXPECT_EQ(DaclText(paths.target), shared_dacl);
+}
+
+// Of two finished staging folders the sweep keeps the one made last, though the other one,
+// made first, changed last.
+TEST(StagingSweepTest, KeepsTheFolderMadeLastThoughAnOlderOneChangedLater) {
+#if !defined(VEXO_WINDOWS_RUNNER)
+  GTEST_SKIP() << "Wine's creation time of a folder is its last change: a row of the runner";
+#endif
+  const test::ScratchFolder program_folder(L"sweep");
+  const std::wstring made_first = L".vexo-update-" + std::wstring(32, L'a');
+  const std::wstring made_last = L".vexo-update-" + std::wstring(32, L'b');
+  CreateStagingFolder(program_folder.Join(made_first));
+  ::Sleep(50);  // apart by more than the clock's step
+  CreateStagingFolder(program_folder.Join(made_last));
+  ::Sleep(50);
+  WriteNewFile(program_folder.Join(made_first + L"\\applied.json"), std::string_view("{}"));
+  SweepFinishedStagingFolders(program_folder.path(), L"Vexo-Host.exe");
+  EXPECT_EQ(test::FolderEntries(program_folder.path()), std::vector<std::wstring>{made_last});
 }
 
 }  // namespace
