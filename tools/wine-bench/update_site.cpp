@@ -553,8 +553,8 @@ void LocalUpdateSite::Serve() {
   }
 }
 
-// 200 with the tree's file, or 404; the trickled path's body in pieces, one a second, until it
-// is sent, the client goes or the site stops.
+// 200 with the tree's file, or 404, in one send; the trickled path's body after its headers in
+// pieces, one a second, until it is sent, the client goes or the site stops.
 void LocalUpdateSite::Answer(std::uint64_t request_id, const std::string& path) {
   const std::optional<std::string> body = ReadTreeFile(tree_, path);
   HTTP_RESPONSE response{};
@@ -565,8 +565,25 @@ void LocalUpdateSite::Answer(std::uint64_t request_id, const std::string& path) 
   const std::string length = std::to_string(body ? body->size() : 0);
   response.Headers.KnownHeaders[HttpHeaderContentLength] = {static_cast<USHORT>(length.size()),
                                                             length.c_str()};
+  const std::size_t pieces = body && !body->empty() && path == behaviour_.trickled_path
+                                 ? std::max<std::size_t>(behaviour_.trickle_seconds, 1)
+                                 : 1;
+  const auto piece_of_body = [&](std::size_t piece) {
+    HTTP_DATA_CHUNK chunk{};
+    chunk.DataChunkType = HttpDataChunkFromMemory;
+    const std::size_t begin = body->size() * piece / pieces;
+    chunk.FromMemory.pBuffer = const_cast<char*>(body->data() + begin);
+    chunk.FromMemory.BufferLength = static_cast<ULONG>(body->size() * (piece + 1) / pieces - begin);
+    return chunk;
+  };
   const HANDLE queue = server_->queue.get();
-  if (!body || body->empty()) {
+  HTTP_DATA_CHUNK whole{};
+  if (pieces == 1) {
+    if (body && !body->empty()) {
+      whole = piece_of_body(0);
+      response.EntityChunkCount = 1;
+      response.pEntityChunks = &whole;
+    }
     ::HttpSendHttpResponse(queue, request_id, 0, &response, nullptr, nullptr, nullptr, 0, nullptr,
                            nullptr);
     return;
@@ -575,18 +592,11 @@ void LocalUpdateSite::Answer(std::uint64_t request_id, const std::string& path) 
                              nullptr, nullptr, nullptr, 0, nullptr, nullptr) != NO_ERROR) {
     return;
   }
-  const std::size_t pieces =
-      path == behaviour_.trickled_path ? std::max<std::size_t>(behaviour_.trickle_seconds, 1) : 1;
   for (std::size_t piece = 0; piece < pieces && !stopping_; ++piece) {
     if (piece > 0) {
       ::Sleep(kTrickleIntervalMs);
     }
-    const std::size_t begin = body->size() * piece / pieces;
-    const std::size_t end = body->size() * (piece + 1) / pieces;
-    HTTP_DATA_CHUNK chunk{};
-    chunk.DataChunkType = HttpDataChunkFromMemory;
-    chunk.FromMemory.pBuffer = const_cast<char*>(body->data() + begin);
-    chunk.FromMemory.BufferLength = static_cast<ULONG>(end - begin);
+    HTTP_DATA_CHUNK chunk = piece_of_body(piece);
     const ULONG more = piece + 1 < pieces ? HTTP_SEND_RESPONSE_FLAG_MORE_DATA : 0;
     if (::HttpSendResponseEntityBody(queue, request_id, more, 1, &chunk, nullptr, nullptr, 0,
                                      nullptr, nullptr) != NO_ERROR) {
