@@ -1,7 +1,7 @@
 // The local update site of the Windows runner (see update_site.h).
-#include <winsock2.h>
-
 #include "tools/wine-bench/update_site.h"
+
+#include <winsock2.h>
 
 #include <http.h>
 #include <ncrypt.h>
