@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <future>
 
 #include "cleanup/host_detection.h"
@@ -51,16 +49,9 @@ std::wstring ReadReport(const std::wstring& path) {
 // call is over (or when it has not run yet because it runs deferred).
 UniqueHandle OpenRunningHost(const std::wstring& host_path, std::future<std::uint32_t>& call) {
   while (call.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
-    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
-      UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                         entry.th32ProcessID));
-      if (process && GetProcessImagePath(process.get()) == host_path) {
-        return process;
-      }
+    auto running = OpenProcessesRunning(host_path);
+    if (!running.empty()) {
+      return std::move(running.front().second);
     }
   }
   return {};

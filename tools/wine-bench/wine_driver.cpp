@@ -1,12 +1,14 @@
 #include "tools/wine-bench/wine_driver.h"
 
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "cleanup/host_detection.h"
 #include "common/path.h"
 
 namespace vexo::test {
@@ -263,6 +265,24 @@ std::string FileText(const std::wstring& path) {
 }
 
 }  // namespace
+
+std::vector<std::pair<std::uint32_t, UniqueHandle>> OpenProcessesRunning(
+    const std::wstring& image) {
+  std::vector<std::pair<std::uint32_t, UniqueHandle>> running;
+  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    UniqueHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                      entry.th32ProcessID));
+    if (process && GetProcessImagePath(process.get()) == image) {
+      running.emplace_back(entry.th32ProcessID, std::move(process));
+    }
+  }
+  return running;
+}
 
 std::string RunInServicesSession(const std::wstring& program,
                                  const std::vector<std::wstring>& arguments,

@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/handles.h"
@@ -83,6 +84,10 @@ class RunningProgram {
 
 // Arguments are quoted so that CommandLineToArgvW gives back exactly the same strings.
 RunningProgram StartProgram(const ProgramStart& start);
+// The processes running the file at `image` (by the path the process list gives), each with its
+// id and opened to wait for, query and terminate.
+std::vector<std::pair<std::uint32_t, UniqueHandle>> OpenProcessesRunning(const std::wstring& image);
+
 // Runs `program` with `arguments` as LocalSystem in the services' session 0, through a task of
 // the Task Scheduler that is deleted however this ends, and waits until the file `report` holds
 // `done` or `timeout_ms` has passed; returns what the file then holds. Windows only: Wine runs
