@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -60,22 +61,33 @@ class UpdatingLauncher {
     folder_.CopyIn(InBuildTree(VEXO_PLANTED_BCRYPT_IMAGE), L"bcrypt.dll");
   }
 
-  ChainRun Run() const {
-    const std::wstring report = reports_.Join(L"chain.txt");
+  ChainRun Run(const std::function<void()>& each_look = {}) const {
     BoxResponder responder([](const ObservedBox&) { return IDOK; }, kLookMs);
     const auto begun = std::chrono::steady_clock::now();
     RunningProgram chain =
-        StartProgram({InBuildTree(L"bin/update-chain.exe"), {report, path_}, TokenKind::kLimited});
+        StartProgram({InBuildTree(L"bin/update-chain.exe"), {report_, path_}, TokenKind::kLimited});
     ChainRun run;
-    run.exit_code = responder.WaitForExit(chain, kChainTimeoutMs).exit_code;
+    run.exit_code = responder.WaitForExit(chain, kChainTimeoutMs, each_look).exit_code;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-    std::istringstream lines(FileBytes(report));
+    std::istringstream lines(FileBytes(report_));
     for (std::string image, code; std::getline(lines, image, '\t') && std::getline(lines, code);) {
       if (image.starts_with(ToUtf8(kStagingPrefix))) {
         run.worker_exits.push_back(static_cast<std::uint32_t>(std::stoul(code)));
       }
     }
     return run;
+  }
+
+  // Ends the first program started from the launcher's file other than the launcher itself (the
+  // release the worker started) with 1, from outside, as a tool or a person would.
+  bool KillRelease() const {
+    const std::string launcher_id = FileBytes(report_ + L".pid");
+    for (const auto& [id, process] : OpenProcessesRunning(path_)) {
+      if (!launcher_id.empty() && std::to_string(id) != launcher_id) {
+        return ::TerminateProcess(process.get(), 1) != FALSE;
+      }
+    }
+    return false;
   }
 
   std::string Program() const { return FileBytes(path_); }
@@ -91,10 +103,12 @@ class UpdatingLauncher {
   ScratchFolder folder_{L"update"};
   ScratchFolder reports_{L"update-report"};
   std::wstring path_ = folder_.CopyIn(InBuildTree(VEXO_LAUNCHER_IMAGE), L"Vexo-Host.exe");
+  std::wstring report_ = reports_.Join(L"chain.txt");
 };
 
-// A release that comes up is kept; one that ends at once is rolled back, kept aside as
-// failed.exe, and never fetched again by later starts.
+// A release that comes up is kept; one that ends at once, or is killed from outside before it
+// came up (Wine reports 0 for a process killed so), is rolled back, kept aside as failed.exe, and
+// never fetched again by later starts.
 TEST(StartupUpdateOnWindowsTest, ReleaseThatComesUpIsKeptAndOneThatDoesNotIsRolledBackForGood) {
   if (!LimitedTokenExists()) {
     GTEST_SKIP() << kNoLimitedToken;
@@ -103,7 +117,10 @@ TEST(StartupUpdateOnWindowsTest, ReleaseThatComesUpIsKeptAndOneThatDoesNotIsRoll
     const char* label;
     const wchar_t* stand_in_ms;
     std::uint32_t worker_exit;
-  } rows[] = {{"comes up", L"5000", 0}, {"ends at once", L"0", 1}};
+    bool killed;
+  } rows[] = {{"comes up", L"5000", 0, false},
+              {"ends at once", L"0", 1, false},
+              {"killed from outside", L"60000", 1, true}};
   const std::string release = FileBytes(InBuildTree(L"bin/stand-in-program.exe"));
   ::DeleteFileW(VEXO_PLANTED_MARKER);
   for (const auto& row : rows) {
@@ -113,7 +130,9 @@ TEST(StartupUpdateOnWindowsTest, ReleaseThatComesUpIsKeptAndOneThatDoesNotIsRoll
     const UpdatingLauncher launcher;
     const std::string old = launcher.Program();
     const LocalUpdateSite site(SiteMachine(), InBuildTree(VEXO_UPDATE_SITE_TREE), {});
-    EXPECT_EQ(launcher.Run().worker_exits, std::vector<std::uint32_t>{row.worker_exit});
+    bool killed = false;
+    const auto kill = [&] { killed = killed || (row.killed && launcher.KillRelease()); };
+    EXPECT_EQ(launcher.Run(kill).worker_exits, std::vector<std::uint32_t>{row.worker_exit});
     EXPECT_EQ(launcher.Program(), row.worker_exit == 0 ? release : old);
     if (row.worker_exit != 0) {
       launcher.Run();
