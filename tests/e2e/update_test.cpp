@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -34,12 +32,6 @@ constexpr std::uint32_t kChainTimeoutMs = 200000;
 constexpr std::uint32_t kLookMs = 3500;
 constexpr std::uint32_t kDamagedPayloadExit = 13;
 constexpr wchar_t kStagingPrefix[] = L".vexo-update-";
-
-std::string FileBytes(const std::wstring& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(std::filesystem::path(path), std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 const UpdateSiteMachine& SiteMachine() {
   static const UpdateSiteMachine machine(kUpdateServerHost);

@@ -4,9 +4,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "cleanup/host_detection.h"
 #include "common/path.h"
@@ -258,12 +255,6 @@ void DeleteTask(const wchar_t* name) noexcept {
   }
 }
 
-std::string FileText(const std::wstring& path) {
-  std::ostringstream text;
-  text << std::ifstream(std::filesystem::path(path), std::ios::binary).rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 std::vector<std::pair<std::uint32_t, UniqueHandle>> OpenProcessesRunning(
@@ -303,7 +294,7 @@ std::string RunInServicesSession(const std::wstring& program,
   std::string text;
   for (const ULONGLONG limit = ::GetTickCount64() + timeout_ms;
        text.find(done) == std::string::npos && ::GetTickCount64() < limit; ::Sleep(kReportPollMs)) {
-    text = FileText(report);
+    text = FileBytes(report);
   }
   return text;
 }

@@ -221,6 +221,9 @@ void RemoveResource(const std::wstring& file, LPCWSTR type, std::uint16_t id);
 inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 void FlipResourceByte(const std::wstring& file, std::uint16_t id, std::uint32_t offset);
 
+// The bytes of the file at `path`; none when it cannot be read.
+std::string FileBytes(const std::wstring& path);
+
 // The names in `folder`, without "." and ".."; none when it cannot be listed.
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 

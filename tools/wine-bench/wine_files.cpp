@@ -3,6 +3,10 @@
 
 #include <sddl.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #if defined(VEXO_EMULATED_FILE_SECURITY)
 #include "fs/emulated_security_store.h"
 #endif
@@ -205,6 +209,12 @@ std::wstring ScratchFolder::CopyIn(const std::wstring& source, const std::wstrin
     ThrowSupportError("cannot copy " + ToUtf8(source) + " into " + ToUtf8(path_), ::GetLastError());
   }
   return Join(name);
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(std::filesystem::path(path), std::ios::binary).rdbuf();
+  return bytes.str();
 }
 
 }  // namespace vexo::test
